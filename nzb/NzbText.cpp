@@ -78,12 +78,23 @@ std::optional<TextError> singleByteToUtf8(QByteArray &bytes, bool windows1252)
     return std::nullopt;
 }
 
+bool hasUnpairedSurrogate(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            return true;
+    }
+    return false;
+}
+
 std::optional<TextError> utf16ToUtf8(QByteArray &bytes, Encoding order)
 {
     QStringDecoder decoder(order == Encoding::Utf16LE ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
                            QStringConverter::Flag::Stateless);
     const QString text = decoder.decode(QByteArrayView(bytes).sliced(2));
-    if (decoder.hasError())
+    if (decoder.hasError() || hasUnpairedSurrogate(text))
         return TextError{InvalidByteSequence, 0, QStringLiteral("The file is not valid UTF-16.")};
     bytes = text.toUtf8();
     return std::nullopt;
