@@ -1,2 +1,188 @@
+// orvalis-check --dump end to end: its output is a contract for scripts.
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
-int main() { return 0; }
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run runTool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(ORVALIS_CHECK_PATH), arguments);
+    process.waitForFinished(60000);
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return path;
+}
+
+const QString kSample = QStringLiteral(ORVALIS_TEST_DATA "/sample.nzb");
+const QString kNow = QStringLiteral("2026-12-07T12:00:00");
+
+} // namespace
+
+class TestCheckTool : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void dumpsSummaryItemsAndQueue();
+    void namesOnlyAndTrimmedPath();
+    void writesFieldsOnOneLine();
+    void reportsParseErrorsAndFailures();
+    void rejectsBadUsage_data();
+    void rejectsBadUsage();
+    void dumpsCorpusFiles();
+};
+
+void TestCheckTool::dumpsSummaryItemsAndQueue()
+{
+    const Run run = runTool({QStringLiteral("--dump"), QStringLiteral("--now"), kNow, kSample});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("NZB file: " + kSample.toUtf8() + "\n"
+                                 "Files found: 3\n"
+                                 "Message-ID's required: 6\n"
+                                 "Message-ID's found: 5\n"
+                                 "Message-ID's missing from the NZB: 1 (16.67%)\n"
+                                 "The files were posted 1119 day(s) ago.\n"
+                                 "----------------------------------------------------------------\n"
+                                 "\n"
+                                 "Group: alt.binaries.pictures\n"
+                                 "1\t[1/3] - \"holiday.part1.rar\" yEnc\t3/3\n"
+                                 "2\t[2/3] - \"holiday.part2.rar\" yEnc\t1/2\n"
+                                 "3\t[3/3] - \"holiday.par2\" yEnc\t1/1\n"
+                                 "1*****part1of3.holiday@example.invalid\n"
+                                 "1*****part2of3.holiday@example.invalid\n"
+                                 "1*****part3of3.holiday@example.invalid\n"
+                                 "2*****part1of2.holiday2@example.invalid\n"
+                                 "3*****par2.holiday@example.invalid\n"));
+    QCOMPARE(run.err, QByteArray("NZB successfully loaded, but 1 of the required Message-ID's is/are missing from the NZB file. \n"
+                                 "\n"
+                                 "This means that at least 16.67% of the data can't be downloaded with this NZB file. \n"
+                                 "The data wasn't fully uploaded, the poster is still busy with uploading or the NZB file \n"
+                                 "is damaged.\n"));
+}
+
+void TestCheckTool::namesOnlyAndTrimmedPath()
+{
+    const Run run = runTool({QStringLiteral("--dump"), QStringLiteral("--names-only"), QStringLiteral("--now"), kNow,
+                             QStringLiteral("  ") + kSample + QStringLiteral("  ")});
+    QCOMPARE(run.exitCode, 0);
+    const QList<QByteArray> lines = run.out.split('\n');
+    QCOMPARE(lines[0], "NZB file: " + kSample.toUtf8());
+    QCOMPARE(lines[9], QByteArray("1\tholiday.part1.rar\t3/3"));
+    QCOMPARE(lines[11], QByteArray("3\tholiday.par2\t1/1"));
+}
+
+void TestCheckTool::writesFieldsOnOneLine()
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, QStringLiteral("tabs.nzb"),
+                                   "<nzb><file subject=\"a&#9;b&#10;c&#13;d \xC3\xA9 (1/1)\" date=\"86400\">"
+                                   "<groups><group>alt.x</group></groups>"
+                                   "<segments><segment>id@x</segment></segments></file></nzb>");
+    const Run run = runTool({QStringLiteral("--dump"), QStringLiteral("--now"), QStringLiteral("1970-01-03T00:00:00"), path});
+    QCOMPARE(run.exitCode, 0);
+    const QList<QByteArray> lines = run.out.split('\n');
+    QCOMPARE(lines[5], QByteArray("The files were posted 1 day(s) ago."));
+    QCOMPARE(lines[9], QByteArray("1\ta b c d \xC3\xA9\t1/1"));
+    QCOMPARE(lines[10], QByteArray("1*****id@x"));
+    QCOMPARE(run.err, QByteArray());
+}
+
+void TestCheckTool::reportsParseErrorsAndFailures()
+{
+    QTemporaryDir dir;
+    const Run parse = runTool({QStringLiteral("--dump"), writeFile(dir, QStringLiteral("bad.nzb"), "<nzb>\n<file>\n</nzb>\n")});
+    QCOMPARE(parse.exitCode, 2);
+    QCOMPARE(parse.out, QByteArray());
+    QCOMPARE(parse.err, QByteArray("Error number: 14\n"
+                                   "Error line: 3\n"
+                                   "Error reason: Start-end tags mismatch\n"
+                                   "Something is wrong with this NZB file and it can not be parsed.\n"
+                                   "Make sure you import a valid NZB/xml file.\n"));
+
+    const Run missing = runTool({QStringLiteral("--dump"), dir.filePath(QStringLiteral("none.nzb"))});
+    QCOMPARE(missing.exitCode, 3);
+    QCOMPARE(missing.err, QByteArray("Error loading NZB: 53 - File not found\n"));
+
+    const Run empty = runTool({QStringLiteral("--dump"), writeFile(dir, QStringLiteral("nofiles.nzb"), "<nzb/>")});
+    QCOMPARE(empty.exitCode, 3);
+    QCOMPARE(empty.err, QByteArray("Error loading NZB: 1001 - The NZB file lists no files.\n"));
+}
+
+void TestCheckTool::rejectsBadUsage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("nothing") << QStringList();
+    QTest::newRow("no file") << QStringList{QStringLiteral("--dump")};
+    QTest::newRow("two files") << QStringList{QStringLiteral("--dump"), kSample, kSample};
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--dump"), QStringLiteral("--fast"), kSample};
+    QTest::newRow("bad --now") << QStringList{QStringLiteral("--dump"), QStringLiteral("--now"), QStringLiteral("yesterday"), kSample};
+    QTest::newRow("--now without seconds") << QStringList{QStringLiteral("--dump"), QStringLiteral("--now"),
+                                                          QStringLiteral("2026-12-07T12:00"), kSample};
+}
+
+void TestCheckTool::rejectsBadUsage()
+{
+    QFETCH(QStringList, arguments);
+    const Run run = runTool(arguments);
+    QCOMPARE(run.exitCode, 64);
+    QCOMPARE(run.out, QByteArray());
+    QVERIFY(run.err.startsWith("orvalis-check: "));
+}
+
+void TestCheckTool::dumpsCorpusFiles()
+{
+    const QDir corpus(QStringLiteral(ORVALIS_CORPUS_DIR));
+    if (!corpus.exists(QStringLiteral("ravencentric-nzb--spec_example.nzb")))
+        QSKIP("The corpus of real NZB files is not present.");
+
+    // The NZB format's own example, read by hand: 2 segments listed of 2 announced, posted 2003-12-17.
+    const QString example = corpus.filePath(QStringLiteral("ravencentric-nzb--spec_example.nzb"));
+    const Run run = runTool({QStringLiteral("--dump"), QStringLiteral("--now"), QStringLiteral("2003-12-18T00:00:00"), example});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("NZB file: " + example.toUtf8() + "\n"
+                                 "Files found: 1\n"
+                                 "Message-ID's required: 2\n"
+                                 "Message-ID's found: 2\n"
+                                 "Message-ID's missing from the NZB: 0 (0%)\n"
+                                 "The files were posted 1 day(s) ago.\n"
+                                 "----------------------------------------------------------------\n"
+                                 "\n"
+                                 "Group: alt.binaries.newzbin\n"
+                                 "1\tHere's your file!  abc-mr2a.r01\t2/2\n"
+                                 "1*****123456789abcdef@news.newzbin.com\n"
+                                 "1*****987654321fedbca@news.newzbin.com\n"));
+    QCOMPARE(run.err, QByteArray());
+
+    // Subjects whose quotes are written as &#34;, and one whose &amp;quot; is not a quote at all.
+    const Run encode = runTool({QStringLiteral("--dump"), QStringLiteral("--names-only"), QStringLiteral("--now"), kNow,
+                                corpus.filePath(QStringLiteral("rclone-usenet--encode.nzb"))});
+    QCOMPARE(encode.exitCode, 0);
+    const QList<QByteArray> lines = encode.out.split('\n');
+    QCOMPARE(lines[4], QByteArray("Message-ID's missing from the NZB: 64 (95.52%)"));
+    QCOMPARE(lines[9], QByteArray("1\tubuntu-mate-16.04.2-desktop-amd64.iso.part01.rar\t2/66"));
+    QCOMPARE(lines[10], QByteArray("2\t&quot;ubuntu-mate-16.04.2-desktop-amd64.iso.par2&quot;\t1/1"));
+
+    // A file that is not XML at all, and one that lists no files.
+    QCOMPARE(runTool({QStringLiteral("--dump"), corpus.filePath(QStringLiteral("ravencentric-nzb-rs--invalid_bytes.nzb"))}).exitCode, 2);
+    QCOMPARE(runTool({QStringLiteral("--dump"), corpus.filePath(QStringLiteral("ravencentric-nzb--malformed_files.nzb"))}).err,
+             QByteArray("Error loading NZB: 1001 - The NZB file lists no files.\n"));
+}
+
+QTEST_GUILESS_MAIN(TestCheckTool)
+#include "tst_checktool.moc"
