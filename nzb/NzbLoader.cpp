@@ -1,5 +1,6 @@
 #include "nzb/NzbLoader.h"
 
+#include "nzb/Blanks.h"
 #include "nzb/Numbers.h"
 #include "nzb/NzbText.h"
 #include "nzb/SubjectParsing.h"
@@ -46,17 +47,6 @@ NzbLoadResult parseError(int code, qint64 line, const QString &reason)
     result.errorLine = line;
     result.errorReason = reason;
     return result;
-}
-
-QString trimSpaces(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == u' ')
-        ++first;
-    while (last > first && text[last - 1] == u' ')
-        --last;
-    return text.sliced(first, last - first);
 }
 
 bool isXmlSpace(char c)
@@ -242,7 +232,7 @@ NzbLoadResult buildModel(const pugi::xml_document &document, const QString &path
     statistics.fileCount = int(contents.items.size());
 
     const QString percent = missingPercent(statistics, options.decimalSeparator);
-    contents.summary = makeSummary(trimSpaces(path), statistics, percent, lastDate, options.now);
+    contents.summary = makeSummary(trimBlanks(path), statistics, percent, lastDate, options.now);
 
     NzbLoadResult result;
     result.kind = NzbLoadResult::Kind::Loaded;
@@ -320,7 +310,7 @@ QString joinBoxLines(const QStringList &lines)
 
 NzbLoadResult LoadNzb(const QString &path, const LoadOptions &options)
 {
-    const QString filePath = trimSpaces(path);
+    const QString filePath = trimBlanks(path);
     try {
         QByteArray bytes;
         if (auto failed = readWholeFile(filePath, bytes))

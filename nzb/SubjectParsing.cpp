@@ -1,23 +1,13 @@
 #include "nzb/SubjectParsing.h"
 
+#include "nzb/Blanks.h"
+
 #include <limits>
 
 namespace subject {
 namespace {
 
 constexpr int kFallbackNameLength = 85;
-
-// Trims the space character only; tabs and other white space stay part of a name.
-QString trimBlanks(QStringView text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == u' ')
-        ++first;
-    while (last > first && text[last - 1] == u' ')
-        --last;
-    return text.sliced(first, last - first).toString();
-}
 
 // Steps from a UTF-16 position over `count` code points, not splitting surrogate pairs.
 qsizetype advanceCodePoints(QStringView text, qsizetype pos, qsizetype count)

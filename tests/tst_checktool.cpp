@@ -1,5 +1,7 @@
 // orvalis-check --dump end to end: its output is a contract for scripts.
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -19,15 +21,6 @@ Run runTool(const QStringList &arguments)
     process.start(QStringLiteral(ORVALIS_CHECK_PATH), arguments);
     process.waitForFinished(60000);
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-    return path;
 }
 
 const QString kSample = QStringLiteral(ORVALIS_TEST_DATA "/sample.nzb");
@@ -90,7 +83,7 @@ void TestCheckTool::namesOnlyAndTrimmedPath()
 void TestCheckTool::writesFieldsOnOneLine()
 {
     QTemporaryDir dir;
-    const QString path = writeFile(dir, QStringLiteral("tabs.nzb"),
+    const QString path = writeTestFile(dir, QStringLiteral("tabs.nzb"),
                                    "<nzb><file subject=\"a&#9;b&#10;c&#13;d \xC3\xA9 (1/1)\" date=\"86400\">"
                                    "<groups><group>alt.x</group></groups>"
                                    "<segments><segment>id@x</segment></segments></file></nzb>");
@@ -106,7 +99,7 @@ void TestCheckTool::writesFieldsOnOneLine()
 void TestCheckTool::reportsParseErrorsAndFailures()
 {
     QTemporaryDir dir;
-    const Run parse = runTool({QStringLiteral("--dump"), writeFile(dir, QStringLiteral("bad.nzb"), "<nzb>\n<file>\n</nzb>\n")});
+    const Run parse = runTool({QStringLiteral("--dump"), writeTestFile(dir, QStringLiteral("bad.nzb"), "<nzb>\n<file>\n</nzb>\n")});
     QCOMPARE(parse.exitCode, 2);
     QCOMPARE(parse.out, QByteArray());
     QCOMPARE(parse.err, QByteArray("Error number: 14\n"
@@ -119,7 +112,7 @@ void TestCheckTool::reportsParseErrorsAndFailures()
     QCOMPARE(missing.exitCode, 3);
     QCOMPARE(missing.err, QByteArray("Error loading NZB: 53 - File not found\n"));
 
-    const Run empty = runTool({QStringLiteral("--dump"), writeFile(dir, QStringLiteral("nofiles.nzb"), "<nzb/>")});
+    const Run empty = runTool({QStringLiteral("--dump"), writeTestFile(dir, QStringLiteral("nofiles.nzb"), "<nzb/>")});
     QCOMPARE(empty.exitCode, 3);
     QCOMPARE(empty.err, QByteArray("Error loading NZB: 1001 - The NZB file lists no files.\n"));
 }

@@ -1,5 +1,7 @@
 #include "nzb/NzbLoader.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -428,12 +430,8 @@ void TestNzbLoader::reportsFailures()
 void TestNzbLoader::reportsUnreadableFiles()
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("locked.nzb"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("<nzb/>");
-    file.close();
-    QVERIFY(file.setPermissions(QFileDevice::Permissions()));
+    const QString path = writeTestFile(dir, QStringLiteral("locked.nzb"), "<nzb/>");
+    QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
     if (QFile(path).open(QIODevice::ReadOnly))
         QSKIP("This user reads files without read permission (root).");
     const NzbLoadResult result = LoadNzb(path, optionsAt(kNow));
@@ -443,11 +441,7 @@ void TestNzbLoader::reportsUnreadableFiles()
 void TestNzbLoader::neverExpandsOrFetchesEntities()
 {
     QTemporaryDir dir;
-    const QString secretPath = dir.filePath(QStringLiteral("secret.txt"));
-    QFile secret(secretPath);
-    QVERIFY(secret.open(QIODevice::WriteOnly));
-    secret.write("SECRET");
-    secret.close();
+    const QString secretPath = writeTestFile(dir, QStringLiteral("secret.txt"), "SECRET");
 
     QByteArray bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE nzb [\n<!ENTITY lol \"lol\">\n";
     for (int level = 1; level <= 9; ++level) {
