@@ -50,11 +50,30 @@ Encoding encodingByName(const QByteArray &name)
     return Encoding::Unsupported;
 }
 
-std::optional<TextError> singleByteToUtf8(QByteArray &bytes, bool windows1252)
+// The length of the leading run of bytes from 0x01 to 0x7F. Eight bytes at a time:
+// an NZB is mostly ASCII, and each pass over a 100 MB file costs.
+qsizetype plainAsciiPrefix(QByteArrayView text)
 {
-    QByteArray out;
-    out.reserve(bytes.size() + bytes.size() / 8);
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
+    qsizetype i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        const bool hasHighBit = (word & 0x8080808080808080ULL) != 0;
+        const bool hasNul = ((word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL) != 0;
+        if (hasHighBit || hasNul)
+            break;
+    }
+    while (i < text.size() && text[i] != '\0' && static_cast<unsigned char>(text[i]) < 0x80)
+        ++i;
+    return i;
+}
+
+std::optional<TextError> singleByteToUtf8(QByteArray &bytes, bool windows1252, qsizetype start)
+{
+    QByteArray out(start + (bytes.size() - start) * 3, Qt::Uninitialized);
+    std::memcpy(out.data(), bytes.constData(), size_t(start));
+    char *write = out.data() + start;
+    for (qsizetype i = start; i < bytes.size(); ++i) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         char16_t unit = byte;
         if (windows1252 && byte >= 0x80 && byte <= 0x9F) {
@@ -64,16 +83,17 @@ std::optional<TextError> singleByteToUtf8(QByteArray &bytes, bool windows1252)
                                  QStringLiteral("Byte 0x%1 is not valid in windows-1252.").arg(byte, 2, 16, QChar(u'0'))};
         }
         if (unit < 0x80) {
-            out.append(char(unit));
+            *write++ = char(unit);
         } else if (unit < 0x800) {
-            out.append(char(0xC0 | (unit >> 6)));
-            out.append(char(0x80 | (unit & 0x3F)));
+            *write++ = char(0xC0 | (unit >> 6));
+            *write++ = char(0x80 | (unit & 0x3F));
         } else {
-            out.append(char(0xE0 | (unit >> 12)));
-            out.append(char(0x80 | ((unit >> 6) & 0x3F)));
-            out.append(char(0x80 | (unit & 0x3F)));
+            *write++ = char(0xE0 | (unit >> 12));
+            *write++ = char(0x80 | ((unit >> 6) & 0x3F));
+            *write++ = char(0x80 | (unit & 0x3F));
         }
     }
+    out.truncate(write - out.constData());
     bytes = std::move(out);
     return std::nullopt;
 }
@@ -100,29 +120,48 @@ std::optional<TextError> utf16ToUtf8(QByteArray &bytes, Encoding order)
     return std::nullopt;
 }
 
-std::optional<TextError> decodeToUtf8(QByteArray &bytes)
+// Decodes to UTF-8; `validated` tells whether the result is known to be valid UTF-8 without NUL.
+std::optional<TextError> decodeToUtf8(QByteArray &bytes, bool &validated)
 {
-    if (startsWith(bytes, "\xEF\xBB\xBF")) {
-        bytes.remove(0, 3);
-        return std::nullopt;
-    }
+    validated = false;
     if (startsWith(bytes, "\xFF\xFE"))
         return utf16ToUtf8(bytes, Encoding::Utf16LE);
     if (startsWith(bytes, "\xFE\xFF"))
         return utf16ToUtf8(bytes, Encoding::Utf16BE);
+    const bool utf8Mark = startsWith(bytes, "\xEF\xBB\xBF");
+    if (utf8Mark)
+        bytes.remove(0, 3);
 
-    const QByteArray name = declaredEncoding(bytes);
-    switch (encodingByName(name)) {
-    case Encoding::Utf8:
-        return std::nullopt;
-    case Encoding::Latin1:
-        return singleByteToUtf8(bytes, false);
-    case Encoding::Windows1252:
-        return singleByteToUtf8(bytes, true);
-    default:
+    const QByteArray name = utf8Mark ? QByteArray() : declaredEncoding(bytes);
+    const Encoding encoding = encodingByName(name);
+    if (encoding == Encoding::Unsupported)
         return TextError{UnsupportedEncoding, 0,
                          QStringLiteral("The encoding \"%1\" is not supported.").arg(QString::fromLatin1(name))};
+    // Plain ASCII reads the same in every supported encoding.
+    const qsizetype asciiEnd = plainAsciiPrefix(bytes);
+    if (asciiEnd == bytes.size()) {
+        validated = true;
+        return std::nullopt;
     }
+    if (encoding == Encoding::Utf8)
+        return std::nullopt;
+    if (bytes[asciiEnd] == '\0')
+        return std::nullopt; // left for the validation to report
+    return singleByteToUtf8(bytes, encoding == Encoding::Windows1252, asciiEnd);
+}
+
+// The next "<!" in [from, end). Searches for "!", which is rare in an NZB, where "<" is everywhere.
+const char *findMarkupDeclaration(const char *from, const char *end)
+{
+    for (const char *p = from + 1; p < end;) {
+        p = static_cast<const char *>(std::memchr(p, '!', size_t(end - p)));
+        if (!p)
+            return nullptr;
+        if (p[-1] == '<')
+            return p - 1;
+        ++p;
+    }
+    return nullptr;
 }
 
 // Removes every case-insensitive occurrence of `pattern` (plain ASCII starting with "<!").
@@ -133,8 +172,8 @@ void removeAllIgnoringCase(QByteArray &text, QByteArrayView pattern)
     qsizetype read = 0;
     qsizetype write = 0;
     while (true) {
-        const void *hit = memmem(data + read, size_t(size - read), "<!", 2);
-        const qsizetype at = hit ? static_cast<const char *>(hit) - data : size;
+        const char *hit = findMarkupDeclaration(data + read, data + size);
+        const qsizetype at = hit ? hit - data : size;
         const bool matches = hit && size - at >= pattern.size()
                              && QByteArrayView(data + at, pattern.size()).compare(pattern, Qt::CaseInsensitive) == 0;
         const qsizetype keepEnd = matches ? at : qMin(size, at + 2);
@@ -164,17 +203,9 @@ qsizetype findInvalidUtf8(QByteArrayView text)
     const qsizetype size = text.size();
     qsizetype i = 0;
     while (i < size) {
-        // Eight ASCII bytes at a time: most of an NZB is ASCII.
-        if (i + 8 <= size) {
-            std::uint64_t word;
-            std::memcpy(&word, bytes + i, 8);
-            const bool allAscii = (word & 0x8080808080808080ULL) == 0;
-            const bool hasNul = ((word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL) != 0;
-            if (allAscii && !hasNul) {
-                i += 8;
-                continue;
-            }
-        }
+        i += plainAsciiPrefix(text.sliced(i));
+        if (i == size)
+            break;
         const unsigned char lead = bytes[i];
         if (lead == 0)
             return i;
@@ -224,9 +255,12 @@ qsizetype lineAtOffset(QByteArrayView text, qsizetype offset)
 
 std::optional<TextError> prepareText(QByteArray &bytes)
 {
-    if (auto error = decodeToUtf8(bytes))
+    bool validated = false;
+    if (auto error = decodeToUtf8(bytes, validated))
         return error;
     removeNzbDoctypes(bytes);
+    if (validated)
+        return std::nullopt; // removing ASCII declarations keeps ASCII text ASCII
     const qsizetype invalid = findInvalidUtf8(bytes);
     if (invalid < 0)
         return std::nullopt;
