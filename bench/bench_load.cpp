@@ -1,4 +1,4 @@
-// Loads an NZB through the core into the model, as the window does, and prints the time.
+// Loads an NZB through the core into the model, as the window does, and prints the time it took.
 //   orvalis-bench-load FILE.nzb
 
 #include "nzb/NzbLoader.h"
@@ -20,10 +20,10 @@ int main(int argc, char **argv)
     const NzbLoadResult result = LoadNzb(QString::fromLocal8Bit(argv[1]), options);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     if (!result.loaded()) {
-        std::fprintf(stderr, "%s\n", qPrintable(result.boxLines().join(u'\n')));
+        std::fprintf(stderr, "not loaded: %s\n", qPrintable(result.boxLines().join(u' ')));
         return 1;
     }
-    std::printf("load %.3f s, %d files, %lld segments\n", seconds, result.model->itemCount(),
+    std::printf("load %.3f s, %d items, %lld queued\n", seconds, result.model->itemCount(),
                 static_cast<long long>(result.model->articleQueue().count()));
     return 0;
 }

@@ -45,8 +45,6 @@ Encoding encodingByName(const QByteArray &name)
         return Encoding::Latin1;
     if (name == "windows-1252" || name == "cp1252" || name == "x-cp1252")
         return Encoding::Windows1252;
-    if (name == "utf-16")
-        return Encoding::Utf16LE; // only reachable with a byte-order mark, which decides the order
     return Encoding::Unsupported;
 }
 
@@ -120,7 +118,8 @@ std::optional<TextError> utf16ToUtf8(QByteArray &bytes, Encoding order)
     return std::nullopt;
 }
 
-// Decodes to UTF-8; `validated` tells whether the result is known to be valid UTF-8 without NUL.
+// Decodes to UTF-8, telling through `validated` whether the result is known to be valid
+// UTF-8 without NUL. UTF-16 is known by its byte-order mark alone.
 std::optional<TextError> decodeToUtf8(QByteArray &bytes, bool &validated)
 {
     validated = false;

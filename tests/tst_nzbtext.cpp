@@ -59,6 +59,8 @@ void TestNzbText::rejectsBytesInvalidInTheirEncoding_data()
         << QByteArray("<?xml version='1.0' encoding='cp1252'?><a>\x81</a>") << int(InvalidByteSequence) << qsizetype(42);
     QTest::newRow("unknown encoding") << QByteArray("<?xml version='1.0' encoding='EBCDIC'?><a/>")
                                       << int(UnsupportedEncoding) << qsizetype(0);
+    QTest::newRow("UTF-16 declared on 8-bit text") << QByteArray("<?xml version='1.0' encoding='UTF-16'?><a/>")
+                                                   << int(UnsupportedEncoding) << qsizetype(0);
     QTest::newRow("UTF-16 lone surrogate") << QByteArray("\xFF\xFE\x00\xD8<\0", 6) << int(InvalidByteSequence)
                                            << qsizetype(0);
 }
