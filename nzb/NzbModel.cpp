@@ -66,6 +66,8 @@ QVariant NzbModel::data(const QModelIndex &index, int role) const
             return row.available;
         }
         break;
+    case Qt::TextAlignmentRole:
+        return index.column() == SubjectColumn ? QVariant() : QVariant(Qt::AlignCenter);
     case Qt::DecorationRole:
         if (index.column() == SubjectColumn)
             return m_statusIcons[size_t(row.status) - 1];

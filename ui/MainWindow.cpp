@@ -1,0 +1,350 @@
+#include "ui/MainWindow.h"
+
+#include "nzb/NzbLoader.h"
+#include "ui/StatusIcons.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListView>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTreeView>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Orvalis");
+
+// The layout is given in twips, 15 to a pixel at 96 dpi.
+constexpr int px(int twips)
+{
+    return (twips + 7) / 15;
+}
+
+QRect twipRect(int left, int top, int width, int height)
+{
+    return {px(left), px(top), px(width), px(height)};
+}
+
+template<typename Widget>
+Widget *place(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *widget = new Widget(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+// Widens a control whose caption does not fit in the platform's font, into free space up to `rightLimit` only.
+void widenToFit(QWidget *widget, int rightLimit)
+{
+    const int needed = widget->sizeHint().width();
+    if (needed > widget->width())
+        widget->resize(qMin(needed, rightLimit - widget->x()), widget->height());
+}
+
+QTreeView *makeReportView(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *view = place<QTreeView>(parent, name, geometry);
+    view->setRootIsDecorated(false);
+    view->setItemsExpandable(false);
+    view->setUniformRowHeights(true);
+    view->setSortingEnabled(false);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->header()->setSectionsClickable(false);
+    view->header()->setStretchLastSection(false);
+    return view;
+}
+
+void setColumnWidths(QTreeView *view, std::initializer_list<int> twips)
+{
+    int column = 0;
+    for (const int width : twips)
+        view->setColumnWidth(column++, px(width));
+}
+
+QString localFileOf(const QMimeData *mime)
+{
+    if (!mime || !mime->hasUrls() || mime->urls().isEmpty())
+        return {};
+    const QUrl first = mime->urls().constFirst();
+    return first.isLocalFile() ? first.toLocalFile() : QString();
+}
+
+} // namespace
+
+MainWindow::MainWindow(std::unique_ptr<UserPrompts> prompts, QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                              | Qt::WindowCloseButtonHint)
+    , m_prompts(prompts ? std::move(prompts) : std::make_unique<QtPrompts>(this))
+    , m_nzb(std::make_unique<NzbModel>())
+    , m_statusIcons(statusIcons())
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(kTitle);
+    setWindowIcon(m_statusIcons[2]);
+    buildControls();
+    buildMenus();
+    buildStatusBar();
+    setFixedSize(sizeHint());
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildControls()
+{
+    auto *client = new QWidget(this);
+    client->setFixedSize(px(11295), px(8175));
+    setCentralWidget(client);
+
+    m_servers = new QStandardItemModel(0, 6, this);
+    m_servers->setHorizontalHeaderLabels({QStringLiteral("Priority"), QStringLiteral("Server Nickname"),
+                                          QStringLiteral("Port"), QStringLiteral("Threads "),
+                                          QStringLiteral("Username"), QStringLiteral("Password")});
+    for (const int column : {2, 3})
+        m_servers->setHeaderData(column, Qt::Horizontal, Qt::AlignCenter, Qt::TextAlignmentRole);
+    m_lvwServers = makeReportView(client, "lvwServers", twipRect(120, 120, 10095, 1380));
+    m_lvwServers->setModel(m_servers);
+    setColumnWidths(m_lvwServers, {500, 3600, 500, 700, 1350, 1350});
+
+    m_cmdAdd = place<QPushButton>(client, "cmdAdd", twipRect(10320, 120, 855, 375));
+    m_cmdAdd->setText(QStringLiteral("Add"));
+    m_cmdRemove = place<QPushButton>(client, "cmdRemove", twipRect(10320, 620, 855, 375));
+    m_cmdRemove->setText(QStringLiteral("Remove"));
+    m_cmdRemove->setEnabled(false);
+    m_chkHide = place<QCheckBox>(client, "chkHide", twipRect(10350, 1120, 975, 255));
+    m_chkHide->setText(QStringLiteral(" Hide *"));
+    m_chkHide->setChecked(true);
+    widenToFit(m_chkHide, client->width());
+
+    m_tabStrip = place<QTabBar>(client, "TabStrip", twipRect(120, 1620, 11055, 420));
+    m_tabStrip->setExpanding(false);
+    m_tabStrip->setDrawBase(true);
+    m_tabStrip->addTab(QStringLiteral("NZB Data"));
+    m_tabStrip->addTab(QStringLiteral("Log"));
+    auto *tabPanel = place<QFrame>(client, "TabPanel", QRect(px(120), m_tabStrip->geometry().bottom(), px(11055),
+                                                             px(1620 + 5295) - m_tabStrip->geometry().bottom()));
+    tabPanel->setFrameShape(QFrame::StyledPanel);
+    connect(m_tabStrip, &QTabBar::currentChanged, this, &MainWindow::showTab);
+
+    m_lvwItems = makeReportView(client, "lvwItems", twipRect(240, 2040, 10815, 4740));
+    m_lvwItems->setModel(m_nzb.get());
+    setColumnWidths(m_lvwItems, {8300, 600, 690});
+    m_lvwItems->header()->setDefaultAlignment(Qt::AlignCenter);
+    m_lstLog = place<QListView>(client, "lstLog", twipRect(240, 2040, 10815, 4740));
+    m_lstLog->setModel(&m_log);
+    m_lstLog->setUniformItemSizes(true);
+    m_lstLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_lstLog->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_lstLog->hide();
+    for (QAbstractItemView *target : {static_cast<QAbstractItemView *>(m_lvwItems), static_cast<QAbstractItemView *>(m_lstLog)}) {
+        target->setAcceptDrops(true);
+        target->viewport()->setAcceptDrops(true);
+        target->viewport()->installEventFilter(this);
+    }
+
+    m_pb = place<QProgressBar>(client, "PB", twipRect(120, 6990, 11055, 225));
+    m_pb->setRange(0, 100);
+    m_pb->setValue(0);
+    m_pb->setTextVisible(false);
+
+    m_cmdLoadNzb = place<QPushButton>(client, "cmdLoadNZB", twipRect(120, 7320, 1215, 375));
+    m_cmdLoadNzb->setText(QStringLiteral("Load NZB"));
+    connect(m_cmdLoadNzb, &QPushButton::clicked, this, [this] {
+        const QString path = m_prompts->openNzbPath();
+        if (!path.isEmpty())
+            loadNzb(path);
+    });
+    m_cmdCheck = place<QPushButton>(client, "cmdCheck", twipRect(1440, 7320, 1215, 375));
+    m_cmdCheck->setText(QStringLiteral("Check NZB"));
+    m_cmdCheck->setEnabled(false);
+    m_cmdCopyLog = place<QPushButton>(client, "cmdCopyLog", twipRect(8640, 7320, 1215, 375));
+    m_cmdCopyLog->setText(QStringLiteral("Copy Log"));
+    m_cmdCopyLog->setEnabled(false);
+    connect(m_cmdCopyLog, &QPushButton::clicked, this, &MainWindow::copyLog);
+    m_cmdSaveLog = place<QPushButton>(client, "cmdSaveLog", twipRect(9960, 7320, 1215, 375));
+    m_cmdSaveLog->setText(QStringLiteral("Save Log"));
+    m_cmdSaveLog->setEnabled(false);
+    connect(m_cmdSaveLog, &QPushButton::clicked, this, &MainWindow::saveLog);
+    m_chkOnlyFilenames = place<QCheckBox>(client, "chkOnlyFilenames", twipRect(2880, 7375, 3735, 255));
+    m_chkOnlyFilenames->setText(QStringLiteral("Only show file names when loading the NZB file"));
+    widenToFit(m_chkOnlyFilenames, m_cmdCopyLog->x() - px(120));
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    QAction *exit = file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
+    exit->setObjectName(QStringLiteral("mnuExit"));
+
+    QMenu *info = menuBar()->addMenu(QStringLiteral("Info"));
+    info->setObjectName(QStringLiteral("mnuI"));
+    m_mnuAbout = info->addAction(QStringLiteral("About Orvalis"), this, &MainWindow::showAbout);
+    m_mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+
+    // The server list's context menu; it is not in the menu bar.
+    auto *popup = new QMenu(QStringLiteral("mnuPopup"), this);
+    popup->setObjectName(QStringLiteral("mnuPopup"));
+    popup->addAction(QStringLiteral("Move Up"))->setObjectName(QStringLiteral("mnuUp"));
+    popup->addAction(QStringLiteral("Move Down"))->setObjectName(QStringLiteral("mnuDown"));
+}
+
+void MainWindow::buildStatusBar()
+{
+    QWidget *client = centralWidget();
+    m_statusBar = place<QStatusBar>(client, "StatusBar", twipRect(0, 7800, 11295, 375));
+    m_statusBar->setSizeGripEnabled(false);
+    auto *status = new QLabel(QStringLiteral(" Idle..."), m_statusBar);
+    status->setObjectName(QStringLiteral("StatusText"));
+    status->setFixedWidth(px(5500));
+    m_statusBar->addWidget(status);
+
+    // The legend lies on the right part of the status bar.
+    auto *legend = place<QWidget>(client, "PContainer", twipRect(5615, 7880, 5655, 270));
+    static constexpr int pictureLefts[] = {0, 1320, 2720, 4070};
+    static constexpr int labelLefts[] = {240, 1560, 2960, 4310};
+    static constexpr int labelWidths[] = {570, 675, 645, 1185};
+    const QString captions[] = {QStringLiteral("Queued"), QStringLiteral("Checking"), QStringLiteral("Available"),
+                                QStringLiteral("Missing (partially)")};
+    for (int i = 0; i < 4; ++i) {
+        auto *picture = place<QLabel>(legend, "PicArray", twipRect(pictureLefts[i], 10, 255, 255));
+        picture->setPixmap(m_statusIcons[size_t(i)].pixmap(picture->size()));
+        auto *label = place<QLabel>(legend, "lblArray", twipRect(labelLefts[i], 30, labelWidths[i], 195));
+        label->setText(captions[i]);
+        label->setProperty("index", i);
+        picture->setProperty("index", i);
+        label->resize(label->width(), legend->height() - label->y());
+        widenToFit(label, i < 3 ? px(pictureLefts[i + 1]) - 2 : legend->width());
+    }
+    legend->raise();
+}
+
+void MainWindow::showTab(int index)
+{
+    m_lvwItems->setVisible(index == 0);
+    m_lstLog->setVisible(index == 1);
+}
+
+void MainWindow::loadNzb(const QString &path)
+{
+    LoadOptions options;
+    options.namesOnly = m_chkOnlyFilenames->isChecked();
+    options.now = QDateTime::currentDateTime();
+    options.decimalSeparator = locale().decimalPoint().front();
+    options.previousGroupName = m_nzb->groupName();
+
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    NzbLoadResult result = LoadNzb(path, options);
+    QGuiApplication::restoreOverrideCursor();
+
+    switch (result.kind) {
+    case NzbLoadResult::Kind::Loaded: {
+        std::unique_ptr<NzbModel> previous = std::exchange(m_nzb, std::move(result.model));
+        m_nzb->setStatusIcons({m_statusIcons[0], m_statusIcons[1], m_statusIcons[2], m_statusIcons[3]});
+        QItemSelectionModel *oldSelection = m_lvwItems->selectionModel();
+        m_lvwItems->setModel(m_nzb.get());
+        delete oldSelection;
+        m_log.replaceWith(m_nzb->summary().logLines());
+        setLoadedState();
+        if (!result.warningLines.isEmpty())
+            showPrompt(UserPrompts::Icon::Warning, kTitle, result.warningLines);
+        break;
+    }
+    case NzbLoadResult::Kind::ParseError:
+        showPrompt(UserPrompts::Icon::Warning, result.boxTitle(), result.boxLines());
+        break;
+    case NzbLoadResult::Kind::Failure:
+        showPrompt(UserPrompts::Icon::Critical, result.boxTitle(), result.boxLines());
+        break;
+    }
+}
+
+void MainWindow::setLoadedState()
+{
+    setWindowTitle(kTitle + QLatin1String(" (0/") + QString::number(m_nzb->articleQueue().count()) + u')');
+    m_cmdCheck->setEnabled(true);
+    m_cmdCopyLog->setEnabled(true);
+    m_cmdSaveLog->setEnabled(true);
+}
+
+void MainWindow::loadFromCommandLine(const QString &commandLine)
+{
+    if (commandLine.isEmpty())
+        return;
+    QString path = commandLine;
+    path.remove(u'"');
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir())
+        loadNzb(path);
+}
+
+void MainWindow::copyLog()
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(m_log.copyText());
+}
+
+void MainWindow::saveLog()
+{
+    const QString path = m_prompts->saveLogPath();
+    if (path.isEmpty())
+        return;
+    const QString error = m_log.saveTo(path);
+    if (!error.isEmpty())
+        showPrompt(UserPrompts::Icon::Warning, kTitle,
+                   {QStringLiteral("The log could not be saved to %1.").arg(path), error});
+}
+
+void MainWindow::showAbout()
+{
+    showPrompt(UserPrompts::Icon::Information, kTitle,
+               {QStringLiteral("Orvalis v") + QStringLiteral(ORVALIS_VERSION),
+                QStringLiteral("Checks that the posts of an NZB file still exist. Free software, without warranty.")});
+}
+
+void MainWindow::showPrompt(UserPrompts::Icon icon, const QString &title, const QStringList &lines)
+{
+    m_prompts->showMessage(icon, title, joinBoxLines(lines));
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool dropTarget = watched == m_lvwItems->viewport() || watched == m_lstLog->viewport();
+    if (!dropTarget)
+        return QMainWindow::eventFilter(watched, event);
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+        auto *drag = static_cast<QDragMoveEvent *>(event);
+        if (!m_checkRunning && !localFileOf(drag->mimeData()).isEmpty())
+            drag->acceptProposedAction();
+        else
+            drag->ignore();
+        return true;
+    }
+    if (event->type() == QEvent::Drop) {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QString path = localFileOf(drop->mimeData());
+        if (m_checkRunning || path.isEmpty())
+            return true;
+        drop->acceptProposedAction();
+        loadNzb(path);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "nzb/NzbModel.h"
+#include "ui/ActivityLog.h"
+#include "ui/UserPrompts.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QListView;
+class QProgressBar;
+class QPushButton;
+class QStandardItemModel;
+class QStatusBar;
+class QTabBar;
+class QTreeView;
+
+// The program's one window, frmMain. It shows the models and forwards the user's actions;
+// the rules live in the core.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // `prompts` answers the window's questions; null means Qt's own boxes and dialogs.
+    explicit MainWindow(std::unique_ptr<UserPrompts> prompts = nullptr, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Loads the NZB at `path`, showing the load's boxes; the current NZB stays on any failure.
+    void loadNzb(const QString &path);
+    // Loads the file a command line names: quotes removed, ignored unless it names an existing file.
+    void loadFromCommandLine(const QString &commandLine);
+
+    const NzbModel &nzb() const { return *m_nzb; }
+    ActivityLog &activityLog() { return m_log; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void buildStatusBar();
+    void showTab(int index);
+    void copyLog();
+    void saveLog();
+    void showAbout();
+    void setLoadedState();
+    void showPrompt(UserPrompts::Icon icon, const QString &title, const QStringList &lines);
+
+    std::unique_ptr<UserPrompts> m_prompts;
+    std::unique_ptr<NzbModel> m_nzb;
+    ActivityLog m_log;
+    std::array<QIcon, 4> m_statusIcons;
+
+    QStandardItemModel *m_servers = nullptr;
+    QTreeView *m_lvwServers = nullptr;
+    QPushButton *m_cmdAdd = nullptr;
+    QPushButton *m_cmdRemove = nullptr;
+    QCheckBox *m_chkHide = nullptr;
+    QTabBar *m_tabStrip = nullptr;
+    QTreeView *m_lvwItems = nullptr;
+    QListView *m_lstLog = nullptr;
+    QProgressBar *m_pb = nullptr;
+    QPushButton *m_cmdLoadNzb = nullptr;
+    QPushButton *m_cmdCheck = nullptr;
+    QCheckBox *m_chkOnlyFilenames = nullptr;
+    QPushButton *m_cmdCopyLog = nullptr;
+    QPushButton *m_cmdSaveLog = nullptr;
+    QStatusBar *m_statusBar = nullptr;
+    QAction *m_mnuAbout = nullptr;
+    bool m_checkRunning = false;
+};
