@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what Orvalis needs on Debian 12, builds it, then starts it or runs every test.
-#   ./build.sh run    build and start the program
+#   ./build.sh run [FILE.nzb]   build and start the program
 #   ./build.sh test   build and run the whole test suite
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -27,7 +27,7 @@ case "${1:-}" in
 run)
     install_missing
     build
-    exec ./build/app/orvalis-check --dump tests/data/sample.nzb
+    exec ./build/app/Orvalis "${@:2}"
     ;;
 test)
     install_missing
