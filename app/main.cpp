@@ -5,25 +5,54 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
-int main(int argc, char *argv[])
-{
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Orvalis"));
-    QApplication::setApplicationVersion(QStringLiteral(ORVALIS_VERSION));
+#include <cstring>
 
-    QCommandLineParser parser;
+namespace {
+
+void nameApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Orvalis"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVALIS_VERSION));
+}
+
+void describe(QCommandLineParser &parser)
+{
     parser.setApplicationDescription(QStringLiteral("Checks whether the posts of an NZB file still exist."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("An NZB file to load at start."));
-    // Unknown options are part of the path, so only --help and --version are taken from the line.
-    const QStringList arguments = QApplication::arguments();
-    if (parser.parse(arguments) && (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))))
-        parser.process(arguments);
+}
 
+// --help and --version answer without a window, so they work without a display too.
+bool asksForHelpOrVersion(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        for (const char *option : {"-h", "-?", "--help", "--help-all", "-v", "--version"}) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (asksForHelpOrVersion(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        nameApplication();
+        QCommandLineParser parser;
+        describe(parser);
+        parser.process(app); // prints and exits
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    nameApplication();
     MainWindow window;
     window.show();
     // The path may arrive split at its blanks; joined again it is one command line.
-    window.loadFromCommandLine(arguments.mid(1).join(u' '));
+    window.loadFromCommandLine(QApplication::arguments().mid(1).join(u' '));
     return app.exec();
 }
