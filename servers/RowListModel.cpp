@@ -4,7 +4,13 @@ RowListModel::RowListModel(const QStringList &headers, bool withTicks, QObject *
     : QAbstractTableModel(parent)
     , m_headers(headers)
     , m_withTicks(withTicks)
+    , m_alignments(headers.size(), Qt::AlignLeft | Qt::AlignVCenter)
 {
+}
+
+void RowListModel::setColumnAlignment(int column, Qt::Alignment alignment)
+{
+    m_alignments[column] = alignment;
 }
 
 int RowListModel::rowCount(const QModelIndex &parent) const
@@ -24,6 +30,8 @@ QVariant RowListModel::data(const QModelIndex &index, int role) const
     const ListRow &r = m_rows[size_t(index.row())];
     if (role == Qt::DisplayRole)
         return index.column() == 0 ? r.mainText : r.subTexts.value(index.column() - 1);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(m_alignments[index.column()]);
     if (role == Qt::CheckStateRole && m_withTicks && index.column() == 0)
         return r.ticked ? Qt::Checked : Qt::Unchecked;
     return {};
@@ -40,8 +48,12 @@ bool RowListModel::setData(const QModelIndex &index, const QVariant &value, int 
 
 QVariant RowListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
-        return m_headers.value(section);
+    if (orientation != Qt::Horizontal || section < 0 || section >= m_headers.size())
+        return {};
+    if (role == Qt::DisplayRole)
+        return m_headers[section];
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(m_alignments[section]);
     return {};
 }
 

@@ -31,6 +31,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
+    // Alignment of a column's header and cells; left unless set.
+    void setColumnAlignment(int column, Qt::Alignment alignment);
+
     int count() const { return int(m_rows.size()); }
     const ListRow &row(int position) const { return m_rows[size_t(position - 1)]; }
     void appendRow(ListRow row);
@@ -53,5 +56,6 @@ private:
 
     QStringList m_headers;
     bool m_withTicks;
+    QList<Qt::Alignment> m_alignments;
     std::vector<ListRow> m_rows;
 };

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "nzb/NzbLoader.h"
+#include "servers/RowListModel.h"
 #include "ui/StatusIcons.h"
 
 #include <QApplication>
@@ -17,7 +18,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTreeView>
@@ -76,6 +76,21 @@ void setColumnWidths(QTreeView *view, std::initializer_list<int> twips)
         view->setColumnWidth(column++, px(width));
 }
 
+// Widens the columns whose header caption does not fit, taking the room from the list's unused width only.
+void fitHeaderCaptions(QTreeView *view)
+{
+    QHeaderView *header = view->header();
+    // Measured on the frame: the viewport has no size before the window is first shown.
+    int spare = view->width() - 2 * view->frameWidth() - header->length();
+    for (int column = 0; column < header->count() && spare > 0; ++column) {
+        const int missing = qMin(spare, header->sectionSizeHint(column) - header->sectionSize(column));
+        if (missing > 0) {
+            header->resizeSection(column, header->sectionSize(column) + missing);
+            spare -= missing;
+        }
+    }
+}
+
 QString localFileOf(const QMimeData *mime)
 {
     if (!mime || !mime->hasUrls() || mime->urls().isEmpty())
@@ -112,15 +127,15 @@ void MainWindow::buildControls()
     client->setFixedSize(px(11295), px(8175));
     setCentralWidget(client);
 
-    m_servers = new QStandardItemModel(0, 6, this);
-    m_servers->setHorizontalHeaderLabels({QStringLiteral("Priority"), QStringLiteral("Server Nickname"),
-                                          QStringLiteral("Port"), QStringLiteral("Threads "),
-                                          QStringLiteral("Username"), QStringLiteral("Password")});
+    m_servers = new RowListModel({QStringLiteral("Priority"), QStringLiteral("Server Nickname"), QStringLiteral("Port"),
+                                  QStringLiteral("Threads "), QStringLiteral("Username"), QStringLiteral("Password")},
+                                 true, this);
     for (const int column : {2, 3})
-        m_servers->setHeaderData(column, Qt::Horizontal, Qt::AlignCenter, Qt::TextAlignmentRole);
+        m_servers->setColumnAlignment(column, Qt::AlignCenter);
     m_lvwServers = makeReportView(client, "lvwServers", twipRect(120, 120, 10095, 1380));
     m_lvwServers->setModel(m_servers);
     setColumnWidths(m_lvwServers, {500, 3600, 500, 700, 1350, 1350});
+    fitHeaderCaptions(m_lvwServers);
 
     m_cmdAdd = place<QPushButton>(client, "cmdAdd", twipRect(10320, 120, 855, 375));
     m_cmdAdd->setText(QStringLiteral("Add"));
@@ -145,7 +160,7 @@ void MainWindow::buildControls()
     m_lvwItems = makeReportView(client, "lvwItems", twipRect(240, 2040, 10815, 4740));
     m_lvwItems->setModel(m_nzb.get());
     setColumnWidths(m_lvwItems, {8300, 600, 690});
-    m_lvwItems->header()->setDefaultAlignment(Qt::AlignCenter);
+    fitHeaderCaptions(m_lvwItems);
     m_lstLog = place<QListView>(client, "lstLog", twipRect(240, 2040, 10815, 4740));
     m_lstLog->setModel(&m_log);
     m_lstLog->setUniformItemSizes(true);
@@ -201,8 +216,18 @@ void MainWindow::buildMenus()
     // The server list's context menu; it is not in the menu bar.
     auto *popup = new QMenu(QStringLiteral("mnuPopup"), this);
     popup->setObjectName(QStringLiteral("mnuPopup"));
-    popup->addAction(QStringLiteral("Move Up"))->setObjectName(QStringLiteral("mnuUp"));
-    popup->addAction(QStringLiteral("Move Down"))->setObjectName(QStringLiteral("mnuDown"));
+    const auto selectedServers = [this] {
+        QList<int> positions;
+        for (const QModelIndex &index : m_lvwServers->selectionModel()->selectedRows())
+            positions << index.row() + 1;
+        return positions;
+    };
+    popup->addAction(QStringLiteral("Move Up"), this, [this, selectedServers] {
+        m_servers->MoveItemsUp(selectedServers());
+    })->setObjectName(QStringLiteral("mnuUp"));
+    popup->addAction(QStringLiteral("Move Down"), this, [this, selectedServers] {
+        m_servers->MoveItemsDown(selectedServers());
+    })->setObjectName(QStringLiteral("mnuDown"));
 }
 
 void MainWindow::buildStatusBar()
@@ -222,16 +247,26 @@ void MainWindow::buildStatusBar()
     static constexpr int labelWidths[] = {570, 675, 645, 1185};
     const QString captions[] = {QStringLiteral("Queued"), QStringLiteral("Checking"), QStringLiteral("Available"),
                                 QStringLiteral("Missing (partially)")};
+    QLabel *label = nullptr;
     for (int i = 0; i < 4; ++i) {
         auto *picture = place<QLabel>(legend, "PicArray", twipRect(pictureLefts[i], 10, 255, 255));
         picture->setPixmap(m_statusIcons[size_t(i)].pixmap(picture->size()));
-        auto *label = place<QLabel>(legend, "lblArray", twipRect(labelLefts[i], 30, labelWidths[i], 195));
+        label = place<QLabel>(legend, "lblArray", twipRect(labelLefts[i], 30, labelWidths[i], 195));
         label->setText(captions[i]);
         label->setProperty("index", i);
         picture->setProperty("index", i);
         label->resize(label->width(), legend->height() - label->y());
-        widenToFit(label, i < 3 ? px(pictureLefts[i + 1]) - 2 : legend->width());
+        if (i < 3)
+            widenToFit(label, px(pictureLefts[i + 1]) - 2);
     }
+    // The last caption ends at the window's edge; when it does not fit, the legend grows to the
+    // left over the unused end of the status text's panel.
+    const int overflow = label->x() + label->sizeHint().width() - legend->width();
+    if (overflow > 0) {
+        legend->setGeometry(legend->x() - overflow, legend->y(), legend->width() + overflow, legend->height());
+        status->setFixedWidth(qMin(status->width(), legend->x()));
+    }
+    widenToFit(label, legend->width());
     legend->raise();
 }
 

@@ -15,7 +15,7 @@ class QLabel;
 class QListView;
 class QProgressBar;
 class QPushButton;
-class QStandardItemModel;
+class RowListModel;
 class QStatusBar;
 class QTabBar;
 class QTreeView;
@@ -57,7 +57,7 @@ private:
     ActivityLog m_log;
     std::array<QIcon, 4> m_statusIcons;
 
-    QStandardItemModel *m_servers = nullptr;
+    RowListModel *m_servers = nullptr;
     QTreeView *m_lvwServers = nullptr;
     QPushButton *m_cmdAdd = nullptr;
     QPushButton *m_cmdRemove = nullptr;
