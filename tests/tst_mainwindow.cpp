@@ -2,7 +2,13 @@
 
 #include "TestFiles.h"
 
+#include "ui/StatusIcons.h"
+
 #include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QLabel>
+#include <QTimer>
 #include <QCheckBox>
 #include <QListView>
 #include <QMenu>
@@ -24,19 +30,21 @@ struct Message {
 class ScriptedPrompts : public UserPrompts
 {
 public:
-    explicit ScriptedPrompts(QList<Message> *messages)
+    ScriptedPrompts(QList<Message> *messages, QString *path)
         : m_messages(messages)
+        , m_path(path)
     {
     }
     void showMessage(Icon icon, const QString &title, const QString &text) override
     {
         m_messages->append({icon, title, text});
     }
-    QString openNzbPath() override { return {}; }
-    QString saveLogPath() override { return {}; }
+    QString openNzbPath() override { return *m_path; }
+    QString saveLogPath() override { return *m_path; }
 
 private:
     QList<Message> *m_messages;
+    QString *m_path; // what the next dialog answers
 };
 
 const QString kSample = QStringLiteral(ORVALIS_TEST_DATA "/sample.nzb");
@@ -56,6 +64,11 @@ private Q_SLOTS:
     void tabsSwitchTheLists();
     void dropLoadsTheFirstFileOnly();
     void aboutNamesTheVersion();
+    void loadButtonUsesTheOpenDialog();
+    void copiesAndSavesTheLog();
+    void laysControlsOutAsDesigned();
+    void drawsCrispStatusIcons();
+    void dialogsStartInTheFolderUsedLast();
 
 private:
     template<typename T>
@@ -68,13 +81,15 @@ private:
     }
 
     QList<Message> m_messages;
+    QString m_dialogAnswer;
     MainWindow *m_window = nullptr;
 };
 
 void TestMainWindow::init()
 {
     m_messages.clear();
-    m_window = new MainWindow(std::make_unique<ScriptedPrompts>(&m_messages));
+    m_dialogAnswer.clear();
+    m_window = new MainWindow(std::make_unique<ScriptedPrompts>(&m_messages, &m_dialogAnswer));
 }
 
 void TestMainWindow::cleanup()
@@ -205,6 +220,117 @@ void TestMainWindow::aboutNamesTheVersion()
     QCOMPARE(m_messages[0].title, QStringLiteral("Orvalis"));
     QVERIFY(m_messages[0].text.startsWith(QStringLiteral("Orvalis v2.0.391\r\n")));
     QCOMPARE(m_messages[0].text.count(QStringLiteral("\r\n")), 1);
+}
+
+void TestMainWindow::loadButtonUsesTheOpenDialog()
+{
+    child<QPushButton>("cmdLoadNZB")->click(); // cancelled
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Orvalis"));
+    m_dialogAnswer = kSample;
+    child<QPushButton>("cmdLoadNZB")->click();
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Orvalis (0/5)"));
+}
+
+void TestMainWindow::copiesAndSavesTheLog()
+{
+    m_window->loadNzb(kSample);
+    m_messages.clear();
+    const QString expected = m_window->activityLog().lines().join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+
+    child<QPushButton>("cmdCopyLog")->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+
+    QTemporaryDir dir;
+    m_dialogAnswer = dir.filePath(QStringLiteral("log.txt"));
+    child<QPushButton>("cmdSaveLog")->click();
+    QFile saved(m_dialogAnswer);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), expected.toUtf8());
+    QVERIFY(m_messages.isEmpty());
+
+    m_dialogAnswer = dir.filePath(QStringLiteral("no-such-folder/log.txt"));
+    child<QPushButton>("cmdSaveLog")->click();
+    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(m_messages[0].title, QStringLiteral("Orvalis"));
+    QVERIFY(m_messages[0].text.startsWith(QStringLiteral("The log could not be saved to ") + m_dialogAnswer));
+    QCOMPARE(m_window->activityLog().lines().size(), 8);
+}
+
+void TestMainWindow::laysControlsOutAsDesigned()
+{
+    // Twips at 15 to the pixel.
+    QCOMPARE(child<QWidget>("lvwServers")->geometry(), QRect(8, 8, 673, 92));
+    QCOMPARE(child<QWidget>("cmdCheck")->geometry(), QRect(96, 488, 81, 25));
+    QCOMPARE(child<QWidget>("cmdSaveLog")->geometry(), QRect(664, 488, 81, 25));
+    QCOMPARE(child<QWidget>("PB")->geometry(), QRect(8, 466, 737, 15));
+    QCOMPARE(child<QWidget>("lvwItems")->geometry(), QRect(16, 136, 721, 316));
+    QCOMPARE(m_window->centralWidget()->size(), QSize(753, 545));
+
+    // Widened captions never reach the next control.
+    const QRect names = child<QWidget>("chkOnlyFilenames")->geometry();
+    QVERIFY(names.right() < child<QWidget>("cmdCopyLog")->x());
+
+    // The legend reads inside the status bar, in the order of the statuses.
+    const QRect bar = child<QWidget>("StatusBar")->geometry();
+    auto *legend = child<QWidget>("PContainer");
+    QVERIFY(bar.contains(legend->geometry()));
+    QStringList captions;
+    int previousRight = -1;
+    for (QLabel *label : legend->findChildren<QLabel *>(QStringLiteral("lblArray"))) {
+        captions << label->text();
+        QVERIFY(label->x() > previousRight);
+        QVERIFY(label->geometry().right() <= legend->width());
+        QVERIFY(label->width() >= label->sizeHint().width());
+        previousRight = label->geometry().right();
+    }
+    QCOMPARE(captions, (QStringList{"Queued", "Checking", "Available", "Missing (partially)"}));
+}
+
+void TestMainWindow::drawsCrispStatusIcons()
+{
+    const std::array<QIcon, 4> icons = statusIcons();
+    const QColor expected[] = {Qt::yellow, Qt::blue, Qt::green, Qt::red};
+    for (size_t i = 0; i < icons.size(); ++i) {
+        const QImage image = icons[i].pixmap(QSize(16, 16), 2.0).toImage();
+        QCOMPARE(image.size(), QSize(32, 32)); // drawn at the screen's resolution, not scaled up
+        QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
+        const QColor centre = image.pixelColor(16, 16);
+        const int hueDistance = qAbs(centre.hsvHue() - QColor(expected[i]).hsvHue());
+        QVERIFY2(qMin(hueDistance, 360 - hueDistance) < 30, qPrintable(QString::number(i)));
+    }
+}
+
+void TestMainWindow::dialogsStartInTheFolderUsedLast()
+{
+    QTemporaryDir dir;
+    const QString nzb = writeTestFile(dir, QStringLiteral("x.nzb"), "<nzb/>");
+    QtPrompts prompts(m_window);
+    QString startFolder;
+    const auto answer = [&startFolder](const QString &path) {
+        QTimer::singleShot(0, [&startFolder, path] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            startFolder = dialog->directory().absolutePath();
+            if (path.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->selectFile(path);
+                static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides accept()
+            }
+        });
+    };
+    answer(nzb);
+    QCOMPARE(prompts.openNzbPath(), nzb);
+    QCOMPARE(prompts.lastDialogFolder(), dir.path() + u'/');
+
+    answer(QString());
+    QCOMPARE(prompts.saveLogPath(), QString());
+    QCOMPARE(startFolder, dir.path());
+    QCOMPARE(prompts.lastDialogFolder(), dir.path() + u'/');
+
+    answer(dir.filePath(QStringLiteral("saved")));
+    QCOMPARE(prompts.saveLogPath(), dir.filePath(QStringLiteral("saved.txt")));
+    QCOMPARE(FolderOfPath(QStringLiteral("no-folder")), QString());
 }
 
 QTEST_MAIN(TestMainWindow)
