@@ -64,6 +64,7 @@ private Q_SLOTS:
     void tabsSwitchTheLists();
     void dropLoadsTheFirstFileOnly();
     void aboutNamesTheVersion();
+    void followsTheCheckPhases();
     void loadButtonUsesTheOpenDialog();
     void copiesAndSavesTheLog();
     void laysControlsOutAsDesigned();
@@ -207,6 +208,10 @@ void TestMainWindow::dropLoadsTheFirstFileOnly()
 
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile(kSample), QUrl::fromLocalFile(second)});
+    m_window->enterCheckPhase(MainWindow::CheckPhase::Started);
+    QVERIFY(!dragAndDrop(&files));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Orvalis"));
+    m_window->enterCheckPhase(MainWindow::CheckPhase::Cancelled);
     QVERIFY(dragAndDrop(&files));
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Orvalis (0/5)"));
     QCOMPARE(m_messages.size(), 1); // the incomplete-NZB warning, no parse error of the second file
@@ -331,6 +336,35 @@ void TestMainWindow::dialogsStartInTheFolderUsedLast()
     answer(dir.filePath(QStringLiteral("saved")));
     QCOMPARE(prompts.saveLogPath(), dir.filePath(QStringLiteral("saved.txt")));
     QCOMPARE(FolderOfPath(QStringLiteral("no-folder")), QString());
+}
+
+void TestMainWindow::followsTheCheckPhases()
+{
+    m_window->loadNzb(kSample);
+    const auto enabled = [this](const char *name) { return child<QWidget>(name)->isEnabled(); };
+    auto *check = child<QPushButton>("cmdCheck");
+
+    m_window->enterCheckPhase(MainWindow::CheckPhase::Started);
+    QVERIFY(m_window->checkRunning());
+    QCOMPARE(check->text(), QStringLiteral("Cancel"));
+    QVERIFY(check->isEnabled());
+    for (const char *name : {"cmdLoadNZB", "cmdCopyLog", "cmdSaveLog", "cmdAdd", "cmdRemove", "lvwServers"})
+        QVERIFY2(!enabled(name), name);
+    QVERIFY(!child<QAction>("mnuAbout")->isEnabled());
+
+    m_window->enterCheckPhase(MainWindow::CheckPhase::Cancelled);
+    QCOMPARE(check->text(), QStringLiteral("Check NZB"));
+    QVERIFY(check->isEnabled());
+    for (const char *name : {"cmdLoadNZB", "cmdCopyLog", "cmdSaveLog", "cmdAdd", "cmdRemove", "lvwServers"})
+        QVERIFY2(enabled(name), name);
+    QCOMPARE(child<QLabel>("StatusText")->text(), QStringLiteral(" Idle..."));
+
+    m_window->enterCheckPhase(MainWindow::CheckPhase::Started);
+    m_window->enterCheckPhase(MainWindow::CheckPhase::Ended);
+    QVERIFY(!check->isEnabled());
+    QVERIFY(child<QAction>("mnuAbout")->isEnabled());
+    m_window->loadNzb(kSample);
+    QVERIFY(check->isEnabled());
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -25,6 +25,8 @@
 namespace {
 
 const QString kTitle = QStringLiteral("Orvalis");
+const QString kIdle = QStringLiteral(" Idle...");
+const QString kCheckCaption = QStringLiteral("Check NZB");
 
 // The layout is given in twips, 15 to a pixel at 96 dpi.
 constexpr int px(int twips)
@@ -186,7 +188,7 @@ void MainWindow::buildControls()
             loadNzb(path);
     });
     m_cmdCheck = place<QPushButton>(client, "cmdCheck", twipRect(1440, 7320, 1215, 375));
-    m_cmdCheck->setText(QStringLiteral("Check NZB"));
+    m_cmdCheck->setText(kCheckCaption);
     m_cmdCheck->setEnabled(false);
     m_cmdCopyLog = place<QPushButton>(client, "cmdCopyLog", twipRect(8640, 7320, 1215, 375));
     m_cmdCopyLog->setText(QStringLiteral("Copy Log"));
@@ -235,7 +237,8 @@ void MainWindow::buildStatusBar()
     QWidget *client = centralWidget();
     m_statusBar = place<QStatusBar>(client, "StatusBar", twipRect(0, 7800, 11295, 375));
     m_statusBar->setSizeGripEnabled(false);
-    auto *status = new QLabel(QStringLiteral(" Idle..."), m_statusBar);
+    m_statusText = new QLabel(kIdle, m_statusBar);
+    QLabel *status = m_statusText;
     status->setObjectName(QStringLiteral("StatusText"));
     status->setFixedWidth(px(5500));
     m_statusBar->addWidget(status);
@@ -316,6 +319,21 @@ void MainWindow::setLoadedState()
     m_cmdCheck->setEnabled(true);
     m_cmdCopyLog->setEnabled(true);
     m_cmdSaveLog->setEnabled(true);
+}
+
+void MainWindow::enterCheckPhase(CheckPhase phase)
+{
+    m_checkRunning = phase == CheckPhase::Started;
+    const bool idle = !m_checkRunning;
+    for (QWidget *control : {static_cast<QWidget *>(m_cmdLoadNzb), static_cast<QWidget *>(m_cmdCopyLog),
+                             static_cast<QWidget *>(m_cmdSaveLog), static_cast<QWidget *>(m_cmdAdd),
+                             static_cast<QWidget *>(m_cmdRemove), static_cast<QWidget *>(m_lvwServers)})
+        control->setEnabled(idle);
+    m_mnuAbout->setEnabled(idle);
+    m_cmdCheck->setText(m_checkRunning ? QStringLiteral("Cancel") : kCheckCaption);
+    m_cmdCheck->setEnabled(phase != CheckPhase::Ended);
+    if (idle)
+        m_statusText->setText(kIdle);
 }
 
 void MainWindow::loadFromCommandLine(const QString &commandLine)

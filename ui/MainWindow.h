@@ -35,6 +35,11 @@ public:
     // Loads the file a command line names: quotes removed, ignored unless it names an existing file.
     void loadFromCommandLine(const QString &commandLine);
 
+    // The enable states of a check's phases; the check drives them.
+    enum class CheckPhase { Started, Cancelled, Ended };
+    void enterCheckPhase(CheckPhase phase);
+    bool checkRunning() const { return m_checkRunning; }
+
     const NzbModel &nzb() const { return *m_nzb; }
     ActivityLog &activityLog() { return m_log; }
 
@@ -72,6 +77,7 @@ private:
     QPushButton *m_cmdCopyLog = nullptr;
     QPushButton *m_cmdSaveLog = nullptr;
     QStatusBar *m_statusBar = nullptr;
+    QLabel *m_statusText = nullptr;
     QAction *m_mnuAbout = nullptr;
     bool m_checkRunning = false;
 };
