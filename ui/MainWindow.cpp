@@ -56,6 +56,22 @@ void widenToFit(QWidget *widget, int rightLimit)
         widget->resize(qMin(needed, rightLimit - widget->x()), widget->height());
 }
 
+QPushButton *makeButton(QWidget *parent, const char *name, const QRect &geometry, const QString &caption, bool enabled)
+{
+    auto *button = place<QPushButton>(parent, name, geometry);
+    button->setText(caption);
+    button->setEnabled(enabled);
+    return button;
+}
+
+QCheckBox *makeCheckBox(QWidget *parent, const char *name, const QRect &geometry, const QString &caption, bool checked)
+{
+    auto *box = place<QCheckBox>(parent, name, geometry);
+    box->setText(caption);
+    box->setChecked(checked);
+    return box;
+}
+
 QTreeView *makeReportView(QWidget *parent, const char *name, const QRect &geometry)
 {
     auto *view = place<QTreeView>(parent, name, geometry);
@@ -128,7 +144,13 @@ void MainWindow::buildControls()
     auto *client = new QWidget(this);
     client->setFixedSize(px(11295), px(8175));
     setCentralWidget(client);
+    buildServerArea(client);
+    buildListArea(client);
+    buildCommandRow(client);
+}
 
+void MainWindow::buildServerArea(QWidget *client)
+{
     m_servers = new RowListModel({QStringLiteral("Priority"), QStringLiteral("Server Nickname"), QStringLiteral("Port"),
                                   QStringLiteral("Threads "), QStringLiteral("Username"), QStringLiteral("Password")},
                                  true, this);
@@ -139,23 +161,20 @@ void MainWindow::buildControls()
     setColumnWidths(m_lvwServers, {500, 3600, 500, 700, 1350, 1350});
     fitHeaderCaptions(m_lvwServers);
 
-    m_cmdAdd = place<QPushButton>(client, "cmdAdd", twipRect(10320, 120, 855, 375));
-    m_cmdAdd->setText(QStringLiteral("Add"));
-    m_cmdRemove = place<QPushButton>(client, "cmdRemove", twipRect(10320, 620, 855, 375));
-    m_cmdRemove->setText(QStringLiteral("Remove"));
-    m_cmdRemove->setEnabled(false);
-    m_chkHide = place<QCheckBox>(client, "chkHide", twipRect(10350, 1120, 975, 255));
-    m_chkHide->setText(QStringLiteral(" Hide *"));
-    m_chkHide->setChecked(true);
+    m_cmdAdd = makeButton(client, "cmdAdd", twipRect(10320, 120, 855, 375), QStringLiteral("Add"), true);
+    m_cmdRemove = makeButton(client, "cmdRemove", twipRect(10320, 620, 855, 375), QStringLiteral("Remove"), false);
+    m_chkHide = makeCheckBox(client, "chkHide", twipRect(10350, 1120, 975, 255), QStringLiteral(" Hide *"), true);
     widenToFit(m_chkHide, client->width());
+}
 
+void MainWindow::buildListArea(QWidget *client)
+{
     m_tabStrip = place<QTabBar>(client, "TabStrip", twipRect(120, 1620, 11055, 420));
     m_tabStrip->setExpanding(false);
-    m_tabStrip->setDrawBase(true);
     m_tabStrip->addTab(QStringLiteral("NZB Data"));
     m_tabStrip->addTab(QStringLiteral("Log"));
-    auto *tabPanel = place<QFrame>(client, "TabPanel", QRect(px(120), m_tabStrip->geometry().bottom(), px(11055),
-                                                             px(1620 + 5295) - m_tabStrip->geometry().bottom()));
+    const int panelTop = m_tabStrip->geometry().bottom();
+    auto *tabPanel = place<QFrame>(client, "TabPanel", QRect(px(120), panelTop, px(11055), px(1620 + 5295) - panelTop));
     tabPanel->setFrameShape(QFrame::StyledPanel);
     connect(m_tabStrip, &QTabBar::currentChanged, this, &MainWindow::showTab);
 
@@ -165,7 +184,7 @@ void MainWindow::buildControls()
     fitHeaderCaptions(m_lvwItems);
     m_lstLog = place<QListView>(client, "lstLog", twipRect(240, 2040, 10815, 4740));
     m_lstLog->setModel(&m_log);
-    m_lstLog->setUniformItemSizes(true);
+    m_lstLog->setUniformItemSizes(true); // keeps a log of a million lines fast
     m_lstLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_lstLog->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_lstLog->hide();
@@ -179,27 +198,23 @@ void MainWindow::buildControls()
     m_pb->setRange(0, 100);
     m_pb->setValue(0);
     m_pb->setTextVisible(false);
+}
 
-    m_cmdLoadNzb = place<QPushButton>(client, "cmdLoadNZB", twipRect(120, 7320, 1215, 375));
-    m_cmdLoadNzb->setText(QStringLiteral("Load NZB"));
+void MainWindow::buildCommandRow(QWidget *client)
+{
+    m_cmdLoadNzb = makeButton(client, "cmdLoadNZB", twipRect(120, 7320, 1215, 375), QStringLiteral("Load NZB"), true);
     connect(m_cmdLoadNzb, &QPushButton::clicked, this, [this] {
         const QString path = m_prompts->openNzbPath();
         if (!path.isEmpty())
             loadNzb(path);
     });
-    m_cmdCheck = place<QPushButton>(client, "cmdCheck", twipRect(1440, 7320, 1215, 375));
-    m_cmdCheck->setText(kCheckCaption);
-    m_cmdCheck->setEnabled(false);
-    m_cmdCopyLog = place<QPushButton>(client, "cmdCopyLog", twipRect(8640, 7320, 1215, 375));
-    m_cmdCopyLog->setText(QStringLiteral("Copy Log"));
-    m_cmdCopyLog->setEnabled(false);
+    m_cmdCheck = makeButton(client, "cmdCheck", twipRect(1440, 7320, 1215, 375), kCheckCaption, false);
+    m_cmdCopyLog = makeButton(client, "cmdCopyLog", twipRect(8640, 7320, 1215, 375), QStringLiteral("Copy Log"), false);
     connect(m_cmdCopyLog, &QPushButton::clicked, this, &MainWindow::copyLog);
-    m_cmdSaveLog = place<QPushButton>(client, "cmdSaveLog", twipRect(9960, 7320, 1215, 375));
-    m_cmdSaveLog->setText(QStringLiteral("Save Log"));
-    m_cmdSaveLog->setEnabled(false);
+    m_cmdSaveLog = makeButton(client, "cmdSaveLog", twipRect(9960, 7320, 1215, 375), QStringLiteral("Save Log"), false);
     connect(m_cmdSaveLog, &QPushButton::clicked, this, &MainWindow::saveLog);
-    m_chkOnlyFilenames = place<QCheckBox>(client, "chkOnlyFilenames", twipRect(2880, 7375, 3735, 255));
-    m_chkOnlyFilenames->setText(QStringLiteral("Only show file names when loading the NZB file"));
+    m_chkOnlyFilenames = makeCheckBox(client, "chkOnlyFilenames", twipRect(2880, 7375, 3735, 255),
+                                      QStringLiteral("Only show file names when loading the NZB file"), false);
     widenToFit(m_chkOnlyFilenames, m_cmdCopyLog->x() - px(120));
 }
 

@@ -48,6 +48,9 @@ protected:
 
 private:
     void buildControls();
+    void buildServerArea(QWidget *client);
+    void buildListArea(QWidget *client);
+    void buildCommandRow(QWidget *client);
     void buildMenus();
     void buildStatusBar();
     void showTab(int index);
