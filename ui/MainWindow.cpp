@@ -53,7 +53,7 @@ void widenToFit(QWidget *widget, int rightLimit)
 {
     const int needed = widget->sizeHint().width();
     if (needed > widget->width())
-        widget->resize(qMin(needed, rightLimit - widget->x()), widget->height());
+        widget->resize(qMax(widget->width(), qMin(needed, rightLimit - widget->x())), widget->height());
 }
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QRect &geometry, const QString &caption, bool enabled)
