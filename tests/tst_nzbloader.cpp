@@ -17,17 +17,17 @@ struct FileSpec {
     QList<QByteArray> segments;
 };
 
-QByteArray fileElement(const FileSpec &spec)
+QByteArray fileElement(const FileSpec &entry)
 {
-    QByteArray xml = "<file poster=\"p@example.invalid\" subject=\"" + spec.subject + "\"";
-    if (!spec.date.isNull())
-        xml += " date=\"" + spec.date + "\"";
+    QByteArray xml = "<file poster=\"p@example.invalid\" subject=\"" + entry.subject + "\"";
+    if (!entry.date.isNull())
+        xml += " date=\"" + entry.date + "\"";
     xml += ">\n<groups>";
-    for (const QByteArray &group : spec.groups)
+    for (const QByteArray &group : entry.groups)
         xml += "<group>" + group + "</group>";
     xml += "</groups>\n<segments>\n";
     int number = 0;
-    for (const QByteArray &segment : spec.segments)
+    for (const QByteArray &segment : entry.segments)
         xml += "<segment bytes=\"100\" number=\"" + QByteArray::number(++number) + "\">" + segment + "</segment>\n";
     return xml + "</segments>\n</file>\n";
 }
@@ -254,10 +254,6 @@ void TestNzbLoader::tableShowsTheItems()
 {
     const NzbLoadResult result = load(nzbDocument({{"[1/1] - &quot;a.bin&quot; yEnc (1/2)", "1", {}, {"a@x"}}}));
     NzbModel &model = *result.model;
-    QCOMPARE(model.columnCount(), 3);
-    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Subject"));
-    QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Parts"));
-    QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Available"));
     QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("[1/1] - \"a.bin\" yEnc"));
     QCOMPARE(model.data(model.index(0, 1)).toString(), QStringLiteral("1/2"));
     QCOMPARE(model.data(model.index(0, 2)).toString(), QStringLiteral("0"));
