@@ -1,9 +1,11 @@
 // Orvalis: tells whether the posts of an NZB file still exist on the user's newsservers.
 
+#include "settings/SettingsFile.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QStandardPaths>
 
 #include <cstring>
 
@@ -50,8 +52,11 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     nameApplication();
-    MainWindow window;
+    const QString settingsPath = SettingsFilePath(QCoreApplication::applicationDirPath(),
+                                                  QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+    MainWindow window(nullptr, settingsPath);
     window.show();
+    window.showSettingsProblem();
     // The path may arrive split at its blanks; joined again it is one command line.
     window.loadFromCommandLine(QApplication::arguments().mid(1).join(u' '));
     return app.exec();

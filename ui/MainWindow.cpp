@@ -1,12 +1,16 @@
 #include "ui/MainWindow.h"
 
 #include "nzb/NzbLoader.h"
-#include "servers/RowListModel.h"
+#include "servers/ServerListModel.h"
+#include "settings/SettingsFile.h"
+#include "ui/ServerDialog.h"
 #include "ui/StatusIcons.h"
+#include "ui/WindowLayout.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -27,50 +31,6 @@ namespace {
 const QString kTitle = QStringLiteral("Orvalis");
 const QString kIdle = QStringLiteral(" Idle...");
 const QString kCheckCaption = QStringLiteral("Check NZB");
-
-// The layout is given in twips, 15 to a pixel at 96 dpi.
-constexpr int px(int twips)
-{
-    return (twips + 7) / 15;
-}
-
-QRect twipRect(int left, int top, int width, int height)
-{
-    return {px(left), px(top), px(width), px(height)};
-}
-
-template<typename Widget>
-Widget *place(QWidget *parent, const char *name, const QRect &geometry)
-{
-    auto *widget = new Widget(parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
-// Widens a control whose caption does not fit in the platform's font, into free space up to `rightLimit` only.
-void widenToFit(QWidget *widget, int rightLimit)
-{
-    const int needed = widget->sizeHint().width();
-    if (needed > widget->width())
-        widget->resize(qMax(widget->width(), qMin(needed, rightLimit - widget->x())), widget->height());
-}
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QRect &geometry, const QString &caption, bool enabled)
-{
-    auto *button = place<QPushButton>(parent, name, geometry);
-    button->setText(caption);
-    button->setEnabled(enabled);
-    return button;
-}
-
-QCheckBox *makeCheckBox(QWidget *parent, const char *name, const QRect &geometry, const QString &caption, bool checked)
-{
-    auto *box = place<QCheckBox>(parent, name, geometry);
-    box->setText(caption);
-    box->setChecked(checked);
-    return box;
-}
 
 QTreeView *makeReportView(QWidget *parent, const char *name, const QRect &geometry)
 {
@@ -119,12 +79,13 @@ QString localFileOf(const QMimeData *mime)
 
 } // namespace
 
-MainWindow::MainWindow(std::unique_ptr<UserPrompts> prompts, QWidget *parent)
+MainWindow::MainWindow(std::unique_ptr<UserPrompts> prompts, const QString &settingsPath, QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                               | Qt::WindowCloseButtonHint)
     , m_prompts(prompts ? std::move(prompts) : std::make_unique<QtPrompts>(this))
     , m_nzb(std::make_unique<NzbModel>())
     , m_statusIcons(statusIcons())
+    , m_settingsPath(settingsPath)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kTitle);
@@ -135,6 +96,7 @@ MainWindow::MainWindow(std::unique_ptr<UserPrompts> prompts, QWidget *parent)
     setFixedSize(sizeHint());
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    loadSettings();
 }
 
 MainWindow::~MainWindow() = default;
@@ -151,20 +113,30 @@ void MainWindow::buildControls()
 
 void MainWindow::buildServerArea(QWidget *client)
 {
-    m_servers = new RowListModel({QStringLiteral("Priority"), QStringLiteral("Server Nickname"), QStringLiteral("Port"),
-                                  QStringLiteral("Threads "), QStringLiteral("Username"), QStringLiteral("Password")},
-                                 true, this);
-    for (const int column : {2, 3})
-        m_servers->setColumnAlignment(column, Qt::AlignCenter);
+    m_servers = new ServerListModel(this);
     m_lvwServers = makeReportView(client, "lvwServers", twipRect(120, 120, 10095, 1380));
     m_lvwServers->setModel(m_servers);
     setColumnWidths(m_lvwServers, {500, 3600, 500, 700, 1350, 1350});
     fitHeaderCaptions(m_lvwServers);
+    // A row dragged onto another takes its place; nothing from outside the list is taken.
+    m_lvwServers->setDragDropMode(QAbstractItemView::InternalMove);
+    m_lvwServers->setDragDropOverwriteMode(true);
+    m_lvwServers->setDefaultDropAction(Qt::MoveAction);
+    m_lvwServers->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_lvwServers, &QWidget::customContextMenuRequested, this, &MainWindow::showServerPopup);
+    // Any double click edits, also one beside the rows while a row is selected.
+    m_lvwServers->viewport()->installEventFilter(this);
 
     m_cmdAdd = makeButton(client, "cmdAdd", twipRect(10320, 120, 855, 375), QStringLiteral("Add"), true);
     m_cmdRemove = makeButton(client, "cmdRemove", twipRect(10320, 620, 855, 375), QStringLiteral("Remove"), false);
     m_chkHide = makeCheckBox(client, "chkHide", twipRect(10350, 1120, 975, 255), QStringLiteral(" Hide *"), true);
     widenToFit(m_chkHide, client->width());
+    connect(m_cmdAdd, &QPushButton::clicked, this, [this] { openServerEditor(0); });
+    connect(m_cmdRemove, &QPushButton::clicked, this, &MainWindow::removeSelectedServers);
+    connect(m_chkHide, &QCheckBox::clicked, this, [this](bool hidden) {
+        if (m_servers->count() > 0)
+            m_servers->setPasswordsHidden(hidden);
+    });
 }
 
 void MainWindow::buildListArea(QWidget *client)
@@ -231,20 +203,12 @@ void MainWindow::buildMenus()
     m_mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
 
     // The server list's context menu; it is not in the menu bar.
-    auto *popup = new QMenu(QStringLiteral("mnuPopup"), this);
-    popup->setObjectName(QStringLiteral("mnuPopup"));
-    const auto selectedServers = [this] {
-        QList<int> positions;
-        for (const QModelIndex &index : m_lvwServers->selectionModel()->selectedRows())
-            positions << index.row() + 1;
-        return positions;
-    };
-    popup->addAction(QStringLiteral("Move Up"), this, [this, selectedServers] {
-        m_servers->MoveItemsUp(selectedServers());
-    })->setObjectName(QStringLiteral("mnuUp"));
-    popup->addAction(QStringLiteral("Move Down"), this, [this, selectedServers] {
-        m_servers->MoveItemsDown(selectedServers());
-    })->setObjectName(QStringLiteral("mnuDown"));
+    m_mnuPopup = new QMenu(QStringLiteral("mnuPopup"), this);
+    m_mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
+    m_mnuUp = m_mnuPopup->addAction(QStringLiteral("Move Up"), this, [this] { moveSelectedServers(true); });
+    m_mnuUp->setObjectName(QStringLiteral("mnuUp"));
+    m_mnuDown = m_mnuPopup->addAction(QStringLiteral("Move Down"), this, [this] { moveSelectedServers(false); });
+    m_mnuDown->setObjectName(QStringLiteral("mnuDown"));
 }
 
 void MainWindow::buildStatusBar()
@@ -286,6 +250,123 @@ void MainWindow::buildStatusBar()
     }
     widenToFit(label, legend->width());
     legend->raise();
+}
+
+void MainWindow::loadSettings()
+{
+    if (m_settingsPath.isEmpty())
+        return;
+    const SettingsLoadResult loaded = LoadSettingsFile(m_settingsPath);
+    for (const ServerRecord &server : loaded.read.contents.servers)
+        m_servers->appendServer(server, m_chkHide->isChecked() && !server.rowKey.isEmpty());
+    if (loaded.read.optionsRead) {
+        m_chkOnlyFilenames->setCheckState(Qt::CheckState(loaded.read.contents.namesOnly));
+        const std::array<int, 9> &widths = loaded.read.contents.columnWidths;
+        for (int k = 0; k < 9; ++k)
+            (k < 6 ? m_lvwServers : m_lvwItems)->header()->resizeSection(k < 6 ? k : k - 6, widths[size_t(k)]);
+    }
+    // A listed server can always be removed, also after a file that was read only in part.
+    m_cmdRemove->setEnabled(m_servers->count() > 0);
+    if (loaded.read.problem.isEmpty())
+        return;
+    m_settingsProblem << QStringLiteral("The settings in %1 could not be read: %2.").arg(m_settingsPath, loaded.read.problem);
+    m_settingsProblem << (loaded.keptAs.isEmpty() ? QStringLiteral("The file could not be moved aside and was left as it is.")
+                                                  : QStringLiteral("The file was kept as %1.").arg(loaded.keptAs));
+    if (m_servers->count() > 0)
+        m_settingsProblem << QStringLiteral("The servers read before the fault are listed.");
+}
+
+void MainWindow::showSettingsProblem()
+{
+    if (!m_settingsProblem.isEmpty())
+        showPrompt(UserPrompts::Icon::Warning, kTitle, std::exchange(m_settingsProblem, {}));
+}
+
+bool MainWindow::saveSettings()
+{
+    if (m_settingsPath.isEmpty() || m_servers->count() == 0)
+        return false;
+    SettingsContents contents;
+    contents.servers = m_servers->servers();
+    contents.namesOnly = int(m_chkOnlyFilenames->checkState());
+    for (int k = 0; k < 9; ++k)
+        contents.columnWidths[size_t(k)] = (k < 6 ? m_lvwServers : m_lvwItems)->header()->sectionSize(k < 6 ? k : k - 6);
+    const std::optional<SettingsSaveError> error = SaveSettingsFile(m_settingsPath, contents);
+    if (error)
+        m_prompts->showMessage(UserPrompts::Icon::Critical, QStringLiteral("Error saving queue"),
+                               QString::number(error->code) + QLatin1String(" - ") + error->description);
+    return !error;
+}
+
+void MainWindow::openServerEditor(int editPosition)
+{
+    ServerDialog dialog(*m_servers, editPosition, *m_prompts, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    ServerRecord record = dialog.record();
+    const bool masked = m_chkHide->isChecked() && !record.password().isEmpty();
+    if (editPosition > 0) {
+        record.checked = m_servers->server(editPosition).checked;
+        m_servers->replaceServer(editPosition, std::move(record), masked);
+    } else {
+        record.checked = true;
+        m_servers->appendServer(std::move(record), masked);
+    }
+    m_cmdRemove->setEnabled(true);
+    saveSettings();
+}
+
+QList<int> MainWindow::selectedServerPositions() const
+{
+    QList<int> positions;
+    for (const QModelIndex &index : m_lvwServers->selectionModel()->selectedRows())
+        positions << index.row() + 1;
+    std::sort(positions.begin(), positions.end());
+    return positions;
+}
+
+void MainWindow::editSelectedServer()
+{
+    const QList<int> selected = selectedServerPositions();
+    if (!selected.isEmpty())
+        openServerEditor(selected.constFirst());
+}
+
+void MainWindow::removeSelectedServers()
+{
+    m_servers->removeServers(selectedServerPositions());
+    if (m_servers->count() == 0)
+        m_cmdRemove->setEnabled(false); // the file keeps the servers it held
+    else
+        saveSettings();
+}
+
+void MainWindow::showServerPopup(const QPoint &position)
+{
+    const QModelIndex clicked = m_lvwServers->indexAt(position);
+    if (clicked.isValid()) {
+        m_mnuUp->setEnabled(clicked.row() > 0);
+        m_mnuDown->setEnabled(clicked.row() + 1 < m_servers->count());
+        m_mnuPopup->exec(m_lvwServers->viewport()->mapToGlobal(position));
+    }
+    m_mnuUp->setEnabled(true);
+    m_mnuDown->setEnabled(true);
+}
+
+void MainWindow::moveSelectedServers(bool up)
+{
+    const QList<int> selected = selectedServerPositions();
+    if (up)
+        m_servers->MoveItemsUp(selected);
+    else
+        m_servers->MoveItemsDown(selected);
+    saveSettings();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    saveSettings(); // only when servers are listed: an empty list leaves the file as it is
+    event->accept();
 }
 
 void MainWindow::showTab(int index)
@@ -394,6 +475,10 @@ void MainWindow::showPrompt(UserPrompts::Icon icon, const QString &title, const 
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_lvwServers->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        editSelectedServer();
+        return true;
+    }
     const bool dropTarget = watched == m_lvwItems->viewport() || watched == m_lstLog->viewport();
     if (!dropTarget)
         return QMainWindow::eventFilter(watched, event);

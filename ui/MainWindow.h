@@ -15,7 +15,8 @@ class QLabel;
 class QListView;
 class QProgressBar;
 class QPushButton;
-class RowListModel;
+class QMenu;
+class ServerListModel;
 class QStatusBar;
 class QTabBar;
 class QTreeView;
@@ -27,13 +28,24 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 public:
     // `prompts` answers the window's questions; null means Qt's own boxes and dialogs.
-    explicit MainWindow(std::unique_ptr<UserPrompts> prompts = nullptr, QWidget *parent = nullptr);
+    // The servers and options are read from `settingsPath` and written back to it; an empty
+    // path keeps them in memory only.
+    explicit MainWindow(std::unique_ptr<UserPrompts> prompts = nullptr, const QString &settingsPath = {},
+                        QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Loads the NZB at `path`, showing the load's boxes; the current NZB stays on any failure.
     void loadNzb(const QString &path);
     // Loads the file a command line names: quotes removed, ignored unless it names an existing file.
     void loadFromCommandLine(const QString &commandLine);
+
+    // Says once, with the window shown, that the settings file could not be read.
+    void showSettingsProblem();
+    // Opens frmServer for the row at `editPosition`, or to add a server when it is 0; stores and
+    // saves on OK.
+    void openServerEditor(int editPosition);
+    // Writes Settings.dat from the window; shows the failure and answers false when that fails.
+    bool saveSettings();
 
     // The enable states of a check's phases; the check drives them.
     enum class CheckPhase { Started, Cancelled, Ended };
@@ -42,9 +54,11 @@ public:
 
     const NzbModel &nzb() const { return *m_nzb; }
     ActivityLog &activityLog() { return m_log; }
+    ServerListModel &servers() { return *m_servers; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildControls();
@@ -53,6 +67,12 @@ private:
     void buildCommandRow(QWidget *client);
     void buildMenus();
     void buildStatusBar();
+    void loadSettings();
+    void editSelectedServer();
+    void removeSelectedServers();
+    void showServerPopup(const QPoint &position);
+    void moveSelectedServers(bool up);
+    QList<int> selectedServerPositions() const;
     void showTab(int index);
     void copyLog();
     void saveLog();
@@ -65,7 +85,9 @@ private:
     ActivityLog m_log;
     std::array<QIcon, 4> m_statusIcons;
 
-    RowListModel *m_servers = nullptr;
+    QString m_settingsPath;
+    QStringList m_settingsProblem; // the box to show once the window is visible
+    ServerListModel *m_servers = nullptr;
     QTreeView *m_lvwServers = nullptr;
     QPushButton *m_cmdAdd = nullptr;
     QPushButton *m_cmdRemove = nullptr;
@@ -82,5 +104,8 @@ private:
     QStatusBar *m_statusBar = nullptr;
     QLabel *m_statusText = nullptr;
     QAction *m_mnuAbout = nullptr;
+    QMenu *m_mnuPopup = nullptr;
+    QAction *m_mnuUp = nullptr;
+    QAction *m_mnuDown = nullptr;
     bool m_checkRunning = false;
 };

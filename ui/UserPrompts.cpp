@@ -1,5 +1,6 @@
 #include "ui/UserPrompts.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -19,7 +20,9 @@ void QtPrompts::showMessage(Icon icon, const QString &title, const QString &text
 {
     static constexpr QMessageBox::Icon icons[] = {QMessageBox::NoIcon, QMessageBox::Information,
                                                   QMessageBox::Warning, QMessageBox::Critical};
-    QMessageBox box(icons[int(icon)], title, text, QMessageBox::Ok, m_owner);
+    // A box asked by a modal dialog belongs to that dialog.
+    QWidget *owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : m_owner;
+    QMessageBox box(icons[int(icon)], title, text, QMessageBox::Ok, owner);
     box.exec();
 }
 

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// One configured newsserver. The texts are kept as the editor or the settings file gave them.
+struct ServerRecord {
+    QString nickname;
+    QString address;
+    QString port;
+    QString threads;
+    QString username;
+    // The list key ("K" and two digits) immediately followed by the password.
+    QString rowKey;
+    bool checked = false;
+
+    QString key() const { return rowKey.left(3); }
+    QString password() const { return rowKey.mid(3); }
+};
+
+// The whole number a text starts with, after leading blanks and an optional sign; 0 when it starts
+// with none. Saturates instead of overflowing, so hand-edited values stay harmless.
+int leadingNumber(const QString &text);
