@@ -45,13 +45,25 @@ QLineEdit *makeField(QWidget *parent, const char *name, const QRect &geometry)
     return field;
 }
 
-// A right-aligned caption that grows to the left when its text does not fit.
-void widenLeftToFit(QLabel *label)
+// Right-aligned captions grow to the left when their text does not fit; when the frame's edge
+// stops them, the fields beside them give up the rest of the room.
+void fitCaptionsBeforeFields(QLabel *const (&captions)[2], std::initializer_list<QLineEdit *> fields)
 {
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    const int right = label->geometry().right();
-    const int left = qMax(2, qMin(label->x(), right + 1 - label->sizeHint().width()));
-    label->setGeometry(left, label->y(), right + 1 - left, label->height());
+    constexpr int margin = 4;
+    int shortfall = 0;
+    for (QLabel *label : captions) {
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        const int right = label->geometry().right();
+        const int left = qMax(margin, qMin(label->x(), right + 1 - label->sizeHint().width()));
+        label->setGeometry(left, label->y(), right + 1 - left, label->height());
+        shortfall = qMax(shortfall, label->sizeHint().width() - label->width());
+    }
+    if (shortfall <= 0)
+        return;
+    for (QLabel *label : captions)
+        label->resize(label->width() + shortfall, label->height());
+    for (QLineEdit *field : fields)
+        field->setGeometry(field->x() + shortfall, field->y(), field->width() - shortfall, field->height());
 }
 
 bool isDigit(QChar c)
@@ -111,10 +123,11 @@ void ServerDialog::buildAuthenticationFrame()
     const QString title = QStringLiteral("Server Requires Authentication  ");
     auto *frame = place<QGroupBox>(this, "Frame2", twipRect(120, 2160, 4455, 1180));
     frame->setTitle(title);
-    widenLeftToFit(makeLabel(frame, "Label4", twipRect(220, 400, 765, 195), QStringLiteral("Username:")));
+    QLabel *captions[] = {makeLabel(frame, "Label4", twipRect(220, 400, 765, 195), QStringLiteral("Username:")),
+                          makeLabel(frame, "Label3", twipRect(250, 770, 735, 195), QStringLiteral("Password:"))};
     m_txtUsername = makeField(frame, "txtUsername", twipRect(1080, 360, 3135, 285));
-    widenLeftToFit(makeLabel(frame, "Label3", twipRect(250, 770, 735, 195), QStringLiteral("Password:")));
     m_txtPassword = makeField(frame, "txtPassword", twipRect(1080, 720, 3135, 285));
+    fitCaptionsBeforeFields(captions, {m_txtUsername, m_txtPassword});
     m_txtPassword->setEchoMode(QLineEdit::Password);
     auto *asterisks = new AsteriskStyle;
     asterisks->setParent(m_txtPassword);
@@ -202,7 +215,8 @@ bool ServerDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_txtPort && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        const QString typed = key->text();
+        const bool shortcut = key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        const QString typed = shortcut ? QString() : key->text();
         const bool full = m_txtPort->text().size() - m_txtPort->selectedText().size() >= 5;
         if (!typed.isEmpty() && typed[0].isPrint() && (!isDigit(typed[0]) || full))
             return true;
