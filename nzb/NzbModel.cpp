@@ -114,5 +114,27 @@ void NzbModel::setItemAvailable(int index, const QString &available)
 
 void NzbModel::emitRowChanged(int index, int firstColumn, int lastColumn)
 {
-    Q_EMIT dataChanged(this->index(index - 1, firstColumn), this->index(index - 1, lastColumn));
+    if (!m_collectRowChanges) {
+        Q_EMIT dataChanged(this->index(index - 1, firstColumn), this->index(index - 1, lastColumn));
+        return;
+    }
+    const int row = index - 1;
+    m_firstChangedRow = m_firstChangedRow < 0 ? row : qMin(m_firstChangedRow, row);
+    m_lastChangedRow = qMax(m_lastChangedRow, row);
+}
+
+void NzbModel::setCollectRowChanges(bool collect)
+{
+    flushRowChanges();
+    m_collectRowChanges = collect;
+}
+
+void NzbModel::flushRowChanges()
+{
+    if (m_firstChangedRow < 0)
+        return;
+    const QModelIndex first = index(m_firstChangedRow, 0);
+    const QModelIndex last = index(m_lastChangedRow, ColumnCount - 1);
+    m_firstChangedRow = m_lastChangedRow = -1;
+    Q_EMIT dataChanged(first, last);
 }

@@ -86,6 +86,11 @@ public:
     void setItemStatus(int index, ItemStatus status);
     void setItemAvailable(int index, const QString &available);
 
+    // While collecting, row changes wait and reach the views in one signal at flushRowChanges(),
+    // so that a fast check repaints at the screen's pace rather than per answer.
+    void setCollectRowChanges(bool collect);
+    void flushRowChanges();
+
     ArticleQueue &articleQueue() { return m_contents.articleQueue; }
     const ArticleQueue &articleQueue() const { return m_contents.articleQueue; }
     ItemCounters &counters() { return m_counters; }
@@ -100,4 +105,7 @@ private:
     NzbContents m_contents;
     ItemCounters m_counters;
     std::array<QVariant, 4> m_statusIcons;
+    bool m_collectRowChanges = false;
+    int m_firstChangedRow = -1; // 0-based; -1 when nothing waits
+    int m_lastChangedRow = -1;
 };

@@ -54,8 +54,8 @@ void paste(QLineEdit *edit, const QString &text)
 
 struct Entry {
     QString address;
-    QString username;
-    QString password;
+    QString username = {};
+    QString password = {};
     int threadsEntry = 0;
 };
 

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "nzb/NzbModel.h"
+#include "servers/ServerRecord.h"
+
+#include <QObject>
+
+#include <deque>
+#include <vector>
+
+class NntpConnection;
+
+// A newsserver as a check uses it, its hand-edited values made safe.
+struct CheckServer {
+    QString nickname;
+    QString address;
+    QString portText;
+    int port = 0;        // 0 when portText is no port from 1 to 65535
+    int connections = 1; // 1 to 10
+    QString username;
+    QString password;
+
+    static CheckServer fromRecord(const ServerRecord &server);
+};
+
+// One check of the loaded NZB: a pass per server in the given order (the ticked servers of the
+// list), each asking with up to ten connections what the servers before it lacked. It reports
+// log lines and the end by signals; views poll the progress at their own pace.
+class CheckRun : public QObject
+{
+    Q_OBJECT
+public:
+    CheckRun(NzbModel &nzb, std::vector<CheckServer> servers, QChar decimalSeparator, QObject *parent = nullptr);
+    ~CheckRun() override;
+
+    // Asks the whole NZB, whatever an earlier check left.
+    void start();
+    // Drops every connection at once and resets the rows; nothing of this check is handled afterwards.
+    void cancel();
+    // Says QUIT on every connection and lets them close; for a window that closes during a check.
+    void stop();
+    bool isRunning() const { return m_running; }
+
+    qsizetype progressValue() const { return m_progressValue; }
+    qsizetype queueCount() const;
+    qsizetype captionPosition() const { return m_captionPosition; }
+    // The item whose row turned to Checking last; 0 before any.
+    int lastMarkedItem() const { return m_lastMarkedItem; }
+    const QString &statusText() const { return m_statusText; }
+    // After the end: entries no server had or answered, and the report's undownloadable count.
+    qsizetype missingLeft() const { return m_missingLeft; }
+    qint64 undownloadable() const { return m_undownloadable; }
+
+Q_SIGNALS:
+    void logLine(const QString &line);
+    // The report is logged and no connection is open.
+    void finished();
+
+private:
+    enum EntryState : quint8 { Unanswered = 0, Found = 1, Missing = 2, FailedOnce = 4 };
+
+    void startServerPass(size_t server);
+    void openConnection(const CheckServer &server);
+    void handleReply(NntpConnection *connection, const QByteArray &line);
+    void sendNextStat(NntpConnection *connection);
+    void askArticle(NntpConnection *connection, qsizetype position);
+    bool takeNextPosition(qsizetype &position);
+    void recordAnswer(qsizetype position, bool found);
+    void answerArrived(NntpConnection *connection, bool found);
+    void dropConnection(NntpConnection *connection);
+    void giveUpIfStuck();
+    void loginRefused(const QByteArray &line);
+    void giveUpServer();
+    void endServerPass();
+    void continueWith(ArticleQueue queue);
+    void finish();
+    void closeConnections(bool sayQuit);
+    void writeTerminatingLines();
+    bool passComplete() const { return m_answers == m_queue->count(); }
+    const CheckServer &server() const { return m_servers[m_server]; }
+
+    NzbModel &m_nzb;
+    const std::vector<CheckServer> m_servers;
+    const QChar m_decimalSeparator;
+    bool m_running = false;
+    size_t m_server = 0;
+
+    const ArticleQueue *m_queue = nullptr; // the loaded NZB's queue, or m_ownedQueue in later passes
+    ArticleQueue m_ownedQueue;
+    RetryQueue m_retryQueue;
+    std::vector<quint8> m_entryStates; // per queue position, from 1
+    std::deque<qsizetype> m_reasks;    // positions to ask again after a connection failed on them
+    qsizetype m_queuePosition = 0;
+    qsizetype m_answers = 0;
+    std::vector<NntpConnection *> m_connections;
+    QString m_pendingErrorLine; // written after the next server's first line
+
+    qsizetype m_progressValue = 0;
+    qsizetype m_captionPosition = 0;
+    int m_lastMarkedItem = 0;
+    QString m_statusText;
+    qsizetype m_missingLeft = 0;
+    qint64 m_undownloadable = 0;
+};
