@@ -66,6 +66,7 @@ void NntpConnection::quitAndClose()
     if (m_socket->state() == QAbstractSocket::ConnectedState) {
         if (!std::exchange(m_quitSent, true))
             m_socket->write("QUIT\r\n");
+        m_socket->flush(); // before the socket may be deleted
         m_socket->disconnectFromHost();
     } else {
         m_socket->abort();

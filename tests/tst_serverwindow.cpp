@@ -1,3 +1,4 @@
+#include "ScriptedNntpServer.h"
 #include "ScriptedPrompts.h"
 #include "TestFiles.h"
 
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -115,6 +117,12 @@ private Q_SLOTS:
     void everythingSurvivesARestart();
     void keepsAnUnreadableFileAsBad();
     void reportsAFailedSave();
+
+    // The check as the window shows it.
+    void checkNeedsATickedServer();
+    void checkRunsToItsEnd();
+    void cancelReturnsToTheLoad();
+    void closingDuringACheckSaysQuit();
 
 private:
     MainWindow *openWindow();
@@ -616,6 +624,139 @@ void TestServerWindow::reportsAFailedSave()
     QCOMPARE(m_messages[0].icon, UserPrompts::Icon::Critical);
     QCOMPARE(m_messages[0].title, QStringLiteral("Error saving queue"));
     QVERIFY2(QRegularExpression(QStringLiteral("^\\d+ - .+")).match(m_messages[0].text).hasMatch(), qPrintable(m_messages[0].text));
+}
+
+namespace {
+
+const QString kSample = QStringLiteral(ORVALIS_TEST_DATA "/sample.nzb");
+
+ServerRecord scripted(const ScriptedNntpServer &nntp, int connections)
+{
+    return {QStringLiteral("scripted"), QStringLiteral("127.0.0.1"), QString::number(nntp.port()),
+            QString::number(connections), QString(), QStringLiteral("K01"), true};
+}
+
+QStringList disabledControls(const QWidget *window)
+{
+    QStringList names;
+    for (const char *name : {"cmdLoadNZB", "cmdAdd", "cmdRemove", "cmdCopyLog", "cmdSaveLog", "lvwServers", "cmdCheck"}) {
+        if (!child<QWidget>(window, name)->isEnabled())
+            names << QLatin1String(name);
+    }
+    return names;
+}
+
+} // namespace
+
+void TestServerWindow::checkNeedsATickedServer()
+{
+    openWindow();
+    m_window->loadNzb(kSample);
+    m_messages.clear();
+    bool editorOpened = false;
+    onNextEditor([&editorOpened](ServerDialog &dialog) {
+        editorOpened = true;
+        dialog.reject();
+    });
+    child<QPushButton>(m_window, "cmdCheck")->click();
+    QVERIFY(editorOpened);
+    QCOMPARE(m_messages.value(0).text, QStringLiteral("No newsservers added. \r\nPlease add a newsserver first. "));
+
+    m_messages.clear();
+    servers().appendServer(server(QStringLiteral("off.example"), QStringLiteral("K01")), true);
+    servers().SetItemChecked(1, false);
+    child<QPushButton>(m_window, "cmdCheck")->click();
+    QCOMPARE(m_messages.value(0).text, QStringLiteral("No newsserver enabled. \r\n"
+                                                      "Please tick a checkbox in front of a newsserver to enable it. "));
+    QVERIFY(!m_window->checkRunning());
+}
+
+void TestServerWindow::checkRunsToItsEnd()
+{
+    ScriptedNntpServer nntp;
+    nntp.respond = [](int, const QByteArray &command) -> ScriptedNntpServer::Reply {
+        if (command == "STAT <part3of3.holiday@example.invalid>")
+            return {"430 no such article\r\n"};
+        return ScriptedNntpServer::standardReply(command);
+    };
+    nntp.autoGreet = false;
+    openWindow();
+    servers().appendServer(scripted(nntp, 2), true);
+    m_window->loadNzb(kSample);
+    m_messages.clear();
+    child<QPushButton>(m_window, "cmdCheck")->click();
+    QVERIFY(m_window->checkRunning());
+    QCOMPARE(child<QPushButton>(m_window, "cmdCheck")->text(), QStringLiteral("Cancel"));
+    QCOMPARE(disabledControls(m_window),
+             (QStringList{QStringLiteral("cmdLoadNZB"), QStringLiteral("cmdAdd"), QStringLiteral("cmdRemove"),
+                          QStringLiteral("cmdCopyLog"), QStringLiteral("cmdSaveLog"), QStringLiteral("lvwServers")}));
+    QTRY_COMPARE(nntp.connectionCount(), 2);
+    QTRY_COMPARE(child<QLabel>(m_window, "StatusText")->text(), QStringLiteral(" Checking NZB with newsserver: scripted"));
+    nntp.send(1, nntp.greeting);
+    nntp.send(2, nntp.greeting);
+
+    QTRY_COMPARE(m_messages.size(), 1);
+    QCOMPARE(m_messages[0].icon, UserPrompts::Icon::Information);
+    QCOMPARE(m_messages[0].text, QStringLiteral("Finished checking NZB file."));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Orvalis"));
+    QCOMPARE(child<QPushButton>(m_window, "cmdCheck")->text(), QStringLiteral("Check NZB"));
+    QCOMPARE(disabledControls(m_window), QStringList{QStringLiteral("cmdCheck")});
+    QCOMPARE(child<QLabel>(m_window, "StatusText")->text(), QStringLiteral(" Idle..."));
+    const NzbModel &nzb = m_window->nzb();
+    QCOMPARE(nzb.item(1).status, ItemStatus::Missing);
+    QCOMPARE(nzb.item(1).available, QStringLiteral("2"));
+    QCOMPARE(nzb.item(2).status, ItemStatus::Missing); // 1/2
+    QCOMPARE(nzb.item(3).status, ItemStatus::Available);
+    QCOMPARE(nzb.data(nzb.index(0, NzbModel::AvailableColumn)).toString(), QStringLiteral("2"));
+    const QStringList &log = m_window->activityLog().lines();
+    QCOMPARE(log.mid(8, 2), (QStringList{QStringLiteral("Initializing newsserver: scripted"),
+                                         QStringLiteral("Article not found: part3of3.holiday@example.invalid")}));
+    QCOMPARE(log.mid(log.size() - 4), (QStringList{QStringLiteral("Parts checked: 5"), QStringLiteral("Undownloadable parts: 2"),
+                                                   QStringLiteral("33.33% of the data can't be downloaded!"), QString()}));
+    QCOMPARE(child<QProgressBar>(m_window, "PB")->value(), 0);
+}
+
+void TestServerWindow::cancelReturnsToTheLoad()
+{
+    ScriptedNntpServer nntp;
+    nntp.respond = [](int, const QByteArray &command) {
+        return command == "QUIT" ? ScriptedNntpServer::standardReply(command) : ScriptedNntpServer::Reply{};
+    };
+    openWindow();
+    servers().appendServer(scripted(nntp, 10), true);
+    m_window->loadNzb(kSample);
+    const QStringList loadLog = m_window->activityLog().lines();
+    QPushButton *check = child<QPushButton>(m_window, "cmdCheck");
+    check->click();
+    QTRY_COMPARE(nntp.commands().size(), 5); // one STAT per entry, as many connections as entries
+    QTRY_COMPARE(m_window->windowTitle(), QStringLiteral("Orvalis (5/5)"));
+    QCOMPARE(m_window->nzb().item(1).status, ItemStatus::Checking);
+    check->click();
+    QCOMPARE(check->text(), QStringLiteral("Check NZB"));
+    QCOMPARE(disabledControls(m_window), QStringList{});
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Orvalis (0/5)"));
+    QCOMPARE(m_window->nzb().item(1).status, ItemStatus::Queued);
+    QCOMPARE(m_window->activityLog().lines(), loadLog);
+    QCOMPARE(child<QLabel>(m_window, "StatusText")->text(), QStringLiteral(" Idle..."));
+    QCOMPARE(nntp.commands().filter(QStringLiteral("QUIT")).size(), 0); // dropped, nothing said
+}
+
+void TestServerWindow::closingDuringACheckSaysQuit()
+{
+    ScriptedNntpServer nntp;
+    nntp.respond = [](int, const QByteArray &command) {
+        return command == "QUIT" ? ScriptedNntpServer::standardReply(command) : ScriptedNntpServer::Reply{};
+    };
+    openWindow();
+    servers().appendServer(scripted(nntp, 3), true);
+    m_window->loadNzb(kSample);
+    child<QPushButton>(m_window, "cmdCheck")->click();
+    QTRY_COMPARE(nntp.commands().size(), 3);
+    const qsizetype logged = m_window->activityLog().lines().size();
+    m_window->close();
+    QTRY_COMPARE(nntp.commands().filter(QStringLiteral("QUIT")).size(), 3);
+    QCOMPARE(m_window->activityLog().lines().size(), logged);
+    QCOMPARE(LoadSettingsFile(m_settingsPath).read.contents.servers.size(), size_t(1));
 }
 
 QTEST_MAIN(TestServerWindow)

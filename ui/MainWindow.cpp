@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include "check/CheckRun.h"
 #include "nzb/NzbLoader.h"
 #include "servers/ServerListModel.h"
 #include "settings/SettingsFile.h"
@@ -8,6 +9,7 @@
 #include "ui/WindowLayout.h"
 
 #include <QApplication>
+#include <climits>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -181,6 +183,9 @@ void MainWindow::buildCommandRow(QWidget *client)
             loadNzb(path);
     });
     m_cmdCheck = makeButton(client, "cmdCheck", twipRect(1440, 7320, 1215, 375), kCheckCaption, false);
+    connect(m_cmdCheck, &QPushButton::clicked, this, &MainWindow::checkClicked);
+    m_checkRefresh.setInterval(33);
+    connect(&m_checkRefresh, &QTimer::timeout, this, &MainWindow::refreshCheckView);
     m_cmdCopyLog = makeButton(client, "cmdCopyLog", twipRect(8640, 7320, 1215, 375), QStringLiteral("Copy Log"), false);
     connect(m_cmdCopyLog, &QPushButton::clicked, this, &MainWindow::copyLog);
     m_cmdSaveLog = makeButton(client, "cmdSaveLog", twipRect(9960, 7320, 1215, 375), QStringLiteral("Save Log"), false);
@@ -365,6 +370,11 @@ void MainWindow::moveSelectedServers(bool up)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (m_checkRunning) {
+        m_check->stop(); // QUIT on every connection; nothing more of the check is handled
+        m_checkRefresh.stop();
+        m_log.flush();
+    }
     saveSettings(); // only when servers are listed: an empty list leaves the file as it is
     event->accept();
 }
@@ -389,6 +399,7 @@ void MainWindow::loadNzb(const QString &path)
 
     switch (result.kind) {
     case NzbLoadResult::Kind::Loaded: {
+        m_check.reset(); // it answered about the NZB that goes now
         std::unique_ptr<NzbModel> previous = std::exchange(m_nzb, std::move(result.model));
         m_nzb->setStatusIcons({m_statusIcons[0], m_statusIcons[1], m_statusIcons[2], m_statusIcons[3]});
         QItemSelectionModel *oldSelection = m_lvwItems->selectionModel();
@@ -430,6 +441,85 @@ void MainWindow::enterCheckPhase(CheckPhase phase)
     m_cmdCheck->setEnabled(phase != CheckPhase::Ended);
     if (idle)
         m_statusText->setText(kIdle);
+}
+
+void MainWindow::checkClicked()
+{
+    if (m_servers->count() == 0) {
+        showPrompt(UserPrompts::Icon::Warning, kTitle,
+                   {QStringLiteral("No newsservers added. "), QStringLiteral("Please add a newsserver first. ")});
+        openServerEditor(0);
+    } else if (m_checkRunning) {
+        cancelCheck();
+    } else {
+        startCheck();
+    }
+}
+
+void MainWindow::startCheck()
+{
+    std::vector<CheckServer> servers;
+    for (int position = 1; position <= m_servers->count(); ++position) {
+        if (m_servers->IsItemChecked(position))
+            servers.push_back(CheckServer::fromRecord(m_servers->server(position)));
+    }
+    if (servers.empty()) {
+        showPrompt(UserPrompts::Icon::Warning, kTitle,
+                   {QStringLiteral("No newsserver enabled. "),
+                    QStringLiteral("Please tick a checkbox in front of a newsserver to enable it. ")});
+        return;
+    }
+    enterCheckPhase(CheckPhase::Started);
+    m_check = std::make_unique<CheckRun>(*m_nzb, std::move(servers), locale().decimalPoint().front());
+    connect(m_check.get(), &CheckRun::logLine, &m_log, qOverload<const QString &>(&ActivityLog::append));
+    connect(m_check.get(), &CheckRun::finished, this, &MainWindow::finishCheck, Qt::QueuedConnection);
+    m_nzb->setCollectRowChanges(true);
+    m_shownMarkedItem = 0;
+    m_checkRefresh.start();
+    m_check->start();
+    refreshCheckView();
+}
+
+void MainWindow::cancelCheck()
+{
+    m_check->cancel();
+    m_checkRefresh.stop();
+    m_nzb->setCollectRowChanges(false);
+    m_pb->setValue(0);
+    enterCheckPhase(CheckPhase::Cancelled);
+    setWindowTitle(kTitle + QStringLiteral(" (0/%1)").arg(m_nzb->articleQueue().count()));
+    m_log.replaceWith(m_nzb->summary().logLines());
+}
+
+// Queued, so the box comes after the connections' own events have unwound.
+void MainWindow::finishCheck()
+{
+    if (!m_check || m_check->isRunning() || !m_checkRunning)
+        return;
+    m_checkRefresh.stop();
+    refreshCheckView();
+    m_nzb->setCollectRowChanges(false);
+    m_log.flush();
+    setWindowTitle(kTitle);
+    enterCheckPhase(CheckPhase::Ended);
+    showPrompt(UserPrompts::Icon::Information, kTitle, {QStringLiteral("Finished checking NZB file.")});
+}
+
+void MainWindow::refreshCheckView()
+{
+    m_nzb->flushRowChanges();
+    m_pb->setMaximum(int(qMin<qsizetype>(m_check->queueCount(), INT_MAX)));
+    m_pb->setValue(int(qMin<qsizetype>(m_check->progressValue(), INT_MAX)));
+    if (m_check->captionPosition() > 0)
+        setWindowTitle(kTitle + QStringLiteral(" (%1/%2)").arg(m_check->captionPosition()).arg(m_check->queueCount()));
+    if (!m_check->statusText().isEmpty())
+        m_statusText->setText(m_check->statusText());
+    if (m_check->lastMarkedItem() != m_shownMarkedItem) {
+        m_shownMarkedItem = m_check->lastMarkedItem();
+        const QModelIndex row = m_nzb->index(m_shownMarkedItem - 1, 0);
+        m_lvwItems->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_lvwItems->scrollTo(row);
+    }
 }
 
 void MainWindow::loadFromCommandLine(const QString &commandLine)

@@ -5,10 +5,12 @@
 #include "ui/UserPrompts.h"
 
 #include <QMainWindow>
+#include <QTimer>
 
 #include <array>
 #include <memory>
 
+class CheckRun;
 class QAction;
 class QCheckBox;
 class QLabel;
@@ -67,6 +69,11 @@ private:
     void buildCommandRow(QWidget *client);
     void buildMenus();
     void buildStatusBar();
+    void checkClicked();
+    void startCheck();
+    void cancelCheck();
+    void finishCheck();
+    void refreshCheckView();
     void loadSettings();
     void editSelectedServer();
     void removeSelectedServers();
@@ -108,4 +115,7 @@ private:
     QAction *m_mnuUp = nullptr;
     QAction *m_mnuDown = nullptr;
     bool m_checkRunning = false;
+    std::unique_ptr<CheckRun> m_check;
+    QTimer m_checkRefresh; // shows the check's progress at the screen's pace
+    int m_shownMarkedItem = 0;
 };
