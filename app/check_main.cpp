@@ -1,22 +1,30 @@
 // orvalis-check: the core of Orvalis on the command line, for scripts and tests.
 
+#include "check/CheckRun.h"
 #include "nzb/NzbLoader.h"
+#include "settings/SettingsFile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTimer>
 
 #include <cstdio>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
-enum ExitCode { Success = 0, ParseFailed = 2, LoadFailed = 3, UsageError = 64 };
+enum ExitCode { Success = 0, SomethingMissing = 1, ParseFailed = 2, LoadFailed = 3, NoServer = 4, UsageError = 64 };
 
 void writeLine(std::FILE *stream, const QString &line)
 {
     const QByteArray bytes = line.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fputc('\n', stream);
+    std::fflush(stream); // a script sees each line as soon as it is written
 }
 
 // Keeps one record per line: TAB, CR and LF inside a field become blanks.
@@ -50,23 +58,106 @@ void printModel(const NzbModel &model)
         writeLine(stdout, singleLine(queue.entry(position).text()));
 }
 
-int dump(const QString &path, const LoadOptions &options)
+// Loads the NZB; on failure says why on standard error and gives the exit code.
+std::unique_ptr<NzbModel> load(const QString &path, const LoadOptions &options, int &exitCode)
 {
-    const NzbLoadResult result = LoadNzb(path, options);
+    NzbLoadResult result = LoadNzb(path, options);
     switch (result.kind) {
     case NzbLoadResult::Kind::Loaded:
-        printModel(*result.model);
         if (!result.warningLines.isEmpty())
             writeLine(stderr, result.warningLines.join(u'\n'));
-        return Success;
+        return std::move(result.model);
     case NzbLoadResult::Kind::ParseError:
         writeLine(stderr, result.boxLines().join(u'\n'));
-        return ParseFailed;
+        exitCode = ParseFailed;
+        return nullptr;
     case NzbLoadResult::Kind::Failure:
         writeLine(stderr, QStringLiteral("Error loading NZB: ") + result.boxLines().join(u'\n'));
-        return LoadFailed;
+        exitCode = LoadFailed;
+        return nullptr;
     }
-    return LoadFailed;
+    return nullptr;
+}
+
+// HOST:PORT[:THREADS[:USER[:PASSWORD]]], HOST in brackets when it holds colons; named HOST:PORT.
+bool parseServer(const QString &text, CheckServer &server)
+{
+    qsizetype hostEnd = text.startsWith(u'[') ? text.indexOf(u']') + 1 : text.indexOf(u':');
+    if (hostEnd <= 0 || hostEnd >= text.size() || text[hostEnd] != u':')
+        return false;
+    const QString host = text.first(hostEnd);
+    const QStringList fields = text.sliced(hostEnd + 1).split(u':');
+    bool portOk = false, threadsOk = true;
+    const int port = fields[0].toInt(&portOk);
+    const int threads = fields.size() > 1 ? fields[1].toInt(&threadsOk) : 1;
+    if (!portOk || port < 1 || port > 65535 || !threadsOk || threads < 1 || threads > 10)
+        return false;
+    server.nickname = host + u':' + fields[0];
+    server.address = host.startsWith(u'[') ? host.sliced(1, host.size() - 2) : host;
+    server.portText = fields[0];
+    server.port = port;
+    server.connections = threads;
+    server.username = fields.value(2);
+    server.password = fields.size() > 3 ? fields.mid(3).join(u':') : QString();
+    return true;
+}
+
+std::vector<CheckServer> tickedServers(const QString &settingsPath)
+{
+    const SettingsReadResult read = ReadSettingsFile(settingsPath);
+    if (!read.problem.isEmpty() && QFileInfo::exists(settingsPath))
+        writeLine(stderr, QStringLiteral("orvalis-check: %1 could not be read whole: %2.").arg(settingsPath, read.problem));
+    std::vector<CheckServer> servers;
+    for (const ServerRecord &record : read.contents.servers) {
+        if (record.checked)
+            servers.push_back(CheckServer::fromRecord(record));
+    }
+    return servers;
+}
+
+QString statusName(ItemStatus status)
+{
+    switch (status) {
+    case ItemStatus::Queued: return QStringLiteral("Queued");
+    case ItemStatus::Checking: return QStringLiteral("Checking");
+    case ItemStatus::Available: return QStringLiteral("Available");
+    case ItemStatus::Missing: break;
+    }
+    return QStringLiteral("Missing (partially)");
+}
+
+// Progress on a terminal only, so that scripts read clean output.
+void showProgress(const CheckRun &check)
+{
+    std::fprintf(stderr, "\r%lld/%lld", qlonglong(check.captionPosition()), qlonglong(check.queueCount()));
+    std::fflush(stderr);
+}
+
+int check(NzbModel &nzb, std::vector<CheckServer> servers, bool listFiles)
+{
+    for (const QString &line : nzb.summary().logLines())
+        writeLine(stdout, line);
+    CheckRun run(nzb, std::move(servers), QLocale().decimalPoint().front()); // as the window writes it
+    QObject::connect(&run, &CheckRun::logLine, [](const QString &line) { writeLine(stdout, line); });
+    QObject::connect(&run, &CheckRun::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    QTimer progress;
+    if (isatty(STDERR_FILENO)) {
+        QObject::connect(&progress, &QTimer::timeout, [&run] { showProgress(run); });
+        progress.start(200);
+    }
+    run.start();
+    if (run.isRunning())
+        QCoreApplication::exec();
+    if (progress.isActive())
+        std::fputs("\r\033[K", stderr);
+    if (listFiles) {
+        for (int index = 1; index <= nzb.itemCount(); ++index) {
+            const NzbItem &item = nzb.item(index);
+            writeLine(stdout, QString::number(index) + u'\t' + statusName(item.status) + u'\t' + item.available + u'\t'
+                                  + item.partsText());
+        }
+    }
+    return run.missingLeft() == 0 && run.undownloadable() <= 0 ? Success : SomethingMissing;
 }
 
 } // namespace
@@ -78,14 +169,19 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVALIS_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Loads an NZB file and prints what Orvalis reads from it."));
+    parser.setApplicationDescription(QStringLiteral("Checks whether the posts of an NZB file still exist, or prints what Orvalis reads from it (--dump)."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption dumpOption(QStringLiteral("dump"), QStringLiteral("Print the loaded NZB: summary, group, items and queue."));
     const QCommandLineOption namesOnlyOption(QStringLiteral("names-only"), QStringLiteral("Show file names instead of subjects."));
     const QCommandLineOption nowOption(QStringLiteral("now"), QStringLiteral("Local date-time to count the post's age to."),
                                        QStringLiteral("YYYY-MM-DDTHH:MM:SS"));
-    parser.addOptions({dumpOption, namesOnlyOption, nowOption});
+    const QCommandLineOption settingsOption(QStringLiteral("settings"), QStringLiteral("Check with the ticked servers of this Settings.dat."),
+                                            QStringLiteral("FILE"));
+    const QCommandLineOption serverOption(QStringLiteral("server"), QStringLiteral("Check with this server; repeat for more, in order."),
+                                          QStringLiteral("HOST:PORT[:THREADS[:USER[:PASSWORD]]]"));
+    const QCommandLineOption filesOption(QStringLiteral("files"), QStringLiteral("After the report, one line per file: index, status, available, parts."));
+    parser.addOptions({dumpOption, namesOnlyOption, nowOption, settingsOption, serverOption, filesOption});
     parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB file to load."));
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -98,8 +194,6 @@ int main(int argc, char *argv[])
         writeLine(stdout, QStringLiteral("orvalis-check ") + QStringLiteral(ORVALIS_VERSION));
         return Success;
     }
-    if (!parser.isSet(dumpOption))
-        return usageError(QStringLiteral("--dump is required."));
     if (parser.positionalArguments().size() != 1)
         return usageError(QStringLiteral("Name exactly one NZB file."));
 
@@ -111,5 +205,27 @@ int main(int argc, char *argv[])
         if (!options.now.isValid())
             return usageError(QStringLiteral("--now takes a local date-time as YYYY-MM-DDTHH:MM:SS."));
     }
-    return dump(parser.positionalArguments().constFirst(), options);
+    const QString path = parser.positionalArguments().constFirst();
+    int exitCode = Success;
+    if (parser.isSet(dumpOption)) {
+        if (const std::unique_ptr<NzbModel> nzb = load(path, options, exitCode))
+            printModel(*nzb);
+        return exitCode;
+    }
+
+    std::vector<CheckServer> servers;
+    for (const QString &text : parser.values(serverOption)) {
+        CheckServer server;
+        if (!parseServer(text, server))
+            return usageError(QStringLiteral("--server takes HOST:PORT[:THREADS[:USER[:PASSWORD]]], threads 1 to 10: ") + text);
+        servers.push_back(server);
+    }
+    if (servers.empty())
+        servers = tickedServers(parser.isSet(settingsOption) ? parser.value(settingsOption) : DefaultSettingsPath());
+    if (servers.empty()) {
+        writeLine(stderr, QStringLiteral("orvalis-check: no newsserver is configured and ticked."));
+        return NoServer;
+    }
+    const std::unique_ptr<NzbModel> nzb = load(path, options, exitCode);
+    return nzb ? check(*nzb, std::move(servers), parser.isSet(filesOption)) : exitCode;
 }

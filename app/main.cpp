@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QStandardPaths>
 
 #include <cstring>
 
@@ -52,9 +51,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     nameApplication();
-    const QString settingsPath = SettingsFilePath(QCoreApplication::applicationDirPath(),
-                                                  QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
-    MainWindow window(nullptr, settingsPath);
+    MainWindow window(nullptr, DefaultSettingsPath());
     window.show();
     window.showSettingsProblem();
     // The path may arrive split at its blanks; joined again it is one command line.

@@ -2,9 +2,11 @@
 
 #include "settings/ScramblePassword.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include <pugixml.hpp>
 
@@ -170,21 +172,26 @@ std::optional<SettingsSaveError> SaveSettingsFile(const QString &path, const Set
     return std::nullopt;
 }
 
+SettingsReadResult ReadSettingsFile(const QString &path)
+{
+    QFile file(path);
+    SettingsReadResult result;
+    if (QFileInfo(path).size() > kLargestFile)
+        result.problem = QStringLiteral("it is larger than 256 MiB");
+    else if (!file.open(QIODevice::ReadOnly))
+        result.problem = file.errorString();
+    else
+        result = ReadSettingsDocument(file.readAll());
+    return result;
+}
+
 SettingsLoadResult LoadSettingsFile(const QString &path)
 {
     SettingsLoadResult result;
-    const QFileInfo info(path);
-    if (!info.isFile())
+    if (!QFileInfo(path).isFile())
         return result;
     result.found = true;
-    QFile file(path);
-    if (info.size() > kLargestFile)
-        result.read.problem = QStringLiteral("it is larger than 256 MiB");
-    else if (!file.open(QIODevice::ReadOnly))
-        result.read.problem = file.errorString();
-    else
-        result.read = ReadSettingsDocument(file.readAll());
-    file.close();
+    result.read = ReadSettingsFile(path);
     if (!result.read.problem.isEmpty())
         result.keptAs = keepAsBad(path);
     return result;
@@ -199,4 +206,11 @@ QString SettingsFilePath(const QString &programFolder, const QString &configFold
     if (existing.exists() || existing.isSymLink() || (!installed && QFileInfo(programFolder).isWritable()))
         return besideProgram;
     return QDir(configFolder).filePath(QStringLiteral("Settings.dat"));
+}
+
+QString DefaultSettingsPath()
+{
+    // The folder is named for the window program, also when orvalis-check asks.
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1String("/Orvalis");
+    return SettingsFilePath(QCoreApplication::applicationDirPath(), config);
 }

@@ -35,6 +35,9 @@ struct SettingsSaveError {
 // Replaces the file at `path` atomically, readable and writable by its owner only.
 std::optional<SettingsSaveError> SaveSettingsFile(const QString &path, const SettingsContents &contents);
 
+// Reads the file at `path` and changes nothing on disk; a failure to read it is the problem.
+SettingsReadResult ReadSettingsFile(const QString &path);
+
 struct SettingsLoadResult {
     SettingsReadResult read;
     bool found = false;   // a file was there to read
@@ -48,3 +51,5 @@ SettingsLoadResult LoadSettingsFile(const QString &path);
 // lives outside /usr in a folder its user may write (a portable install or a build folder);
 // otherwise, as for an installed program, in `configFolder`.
 QString SettingsFilePath(const QString &programFolder, const QString &configFolder);
+// SettingsFilePath for the running program and the user's configuration folder.
+QString DefaultSettingsPath();

@@ -1,6 +1,9 @@
-// orvalis-check --dump end to end: its output is a contract for scripts.
+// orvalis-check end to end: its output is a contract for scripts.
 
+#include "ScriptedNntpServer.h"
 #include "TestFiles.h"
+
+#include "settings/SettingsFile.h"
 
 #include <QDir>
 #include <QProcess>
@@ -19,7 +22,9 @@ Run runTool(const QStringList &arguments)
 {
     QProcess process;
     process.start(QStringLiteral(ORVALIS_CHECK_PATH), arguments);
-    process.waitForFinished(60000);
+    // The event loop runs meanwhile: a test's own NNTP server answers the tool.
+    if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 60000))
+        process.kill();
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
@@ -39,6 +44,8 @@ private Q_SLOTS:
     void rejectsBadUsage_data();
     void rejectsBadUsage();
     void dumpsCorpusFiles();
+    void checksWithTheGivenServers();
+    void checksWithTheTickedServersOfASettingsFile();
 };
 
 void TestCheckTool::dumpsSummaryItemsAndQueue()
@@ -170,6 +177,79 @@ void TestCheckTool::dumpsCorpusFiles()
     QCOMPARE(lines[4], QByteArray("Message-ID's missing from the NZB: 64 (95.52%)"));
     QCOMPARE(lines[9], QByteArray("1\tubuntu-mate-16.04.2-desktop-amd64.iso.part01.rar\t2/66"));
     QCOMPARE(lines[10], QByteArray("2\t&quot;ubuntu-mate-16.04.2-desktop-amd64.iso.par2&quot;\t1/1"));
+}
+
+void TestCheckTool::checksWithTheGivenServers()
+{
+    ScriptedNntpServer nntp;
+    nntp.respond = [](int, const QByteArray &command) -> ScriptedNntpServer::Reply {
+        if (command == "STAT <part3of3.holiday@example.invalid>")
+            return {"430 no such article\r\n"};
+        return ScriptedNntpServer::standardReply(command);
+    };
+    const QString name = QStringLiteral("127.0.0.1:%1").arg(nntp.port());
+    const QByteArray loadLines = runTool({QStringLiteral("--dump"), QStringLiteral("--now"), kNow, kSample}).out.split('\n').mid(0, 8).join('\n');
+    const Run run = runTool({QStringLiteral("--now"), kNow, QStringLiteral("--files"), QStringLiteral("--server"), name, kSample});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.startsWith("NZB successfully loaded, but 1 of the required")); // the sample lacks a part
+    const QByteArray expected = loadLines + "\nInitializing newsserver: " + name.toLatin1()
+                                + "\nArticle not found: part3of3.holiday@example.invalid\n"
+                                  "Terminating newsserver: " + name.toLatin1() + "\n" + QByteArray(64, '-') + "\n\n"
+                                  "Parts checked: 5\nUndownloadable parts: 2\n33.33% of the data can't be downloaded!\n\n"
+                                  "1\tMissing (partially)\t2\t3/3\n2\tMissing (partially)\t1\t1/2\n3\tAvailable\t1\t1/1\n";
+    QCOMPARE(run.out, expected);
+
+    // A second server that has the article leaves nothing missing but the parts never posted.
+    ScriptedNntpServer backup;
+    backup.respond = [](int, const QByteArray &command) -> ScriptedNntpServer::Reply {
+        if (command.startsWith("AUTHINFO user "))
+            return {"381 more\r\n"};
+        if (command.startsWith("AUTHINFO pass "))
+            return {"281 in\r\n"};
+        return ScriptedNntpServer::standardReply(command);
+    };
+    const Run both = runTool({QStringLiteral("--server"), name + QStringLiteral(":10"), QStringLiteral("--server"),
+                              QStringLiteral("[::1]:1:1"), QStringLiteral("--server"),
+                              QStringLiteral("127.0.0.1:%1:1:user:pass:word").arg(backup.port()), kSample});
+    QCOMPARE(both.exitCode, 1); // the second file announces two parts and lists one
+    QVERIFY(both.out.contains("Initializing newsserver: [::1]:1\n"));
+    QVERIFY(both.out.contains("\nServer error: 0 - Connection refused\n"));
+    QVERIFY(both.out.endsWith("Parts checked: 5\nUndownloadable parts: 1\n16.67% of the data can't be downloaded!\n\n"));
+    QCOMPARE(backup.commands().mid(0, 2), (QStringList{QStringLiteral("1> AUTHINFO user user"), QStringLiteral("1> AUTHINFO pass pass:word")}));
+
+    for (const char *bad : {"localhost", "localhost:0", "localhost:119:11", "localhost:http", ":119"}) {
+        const Run usage = runTool({QStringLiteral("--server"), QLatin1String(bad), kSample});
+        QCOMPARE(usage.exitCode, 64);
+    }
+}
+
+void TestCheckTool::checksWithTheTickedServersOfASettingsFile()
+{
+    ScriptedNntpServer ticked, unticked;
+    SettingsContents contents;
+    contents.servers = {{QStringLiteral("off"), QStringLiteral("127.0.0.1"), QString::number(unticked.port()), QStringLiteral("1"),
+                         QString(), QStringLiteral("K01"), false},
+                        {QStringLiteral("on"), QStringLiteral("127.0.0.1"), QString::number(ticked.port()), QStringLiteral("2"),
+                         QString(), QStringLiteral("K02"), true}};
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Settings.dat"));
+    QVERIFY(!SaveSettingsFile(path, contents));
+    const QString nzb = writeTestFile(dir, QStringLiteral("all.nzb"),
+                                      "<nzb><file subject='a (1/2)'><segments><segment>a@x</segment><segment>b@x</segment>"
+                                      "</segments></file></nzb>");
+    const Run run = runTool({QStringLiteral("--settings"), path, nzb});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.out.contains("Initializing newsserver: on\n"));
+    QVERIFY(run.out.endsWith("Parts checked: 2\nUndownloadable parts: 0\nAll OK!\n\n"));
+    QCOMPARE(unticked.connectionCount(), 0);
+    QCOMPARE(ticked.connectionCount(), 2);
+
+    contents.servers[1].checked = false;
+    QVERIFY(!SaveSettingsFile(path, contents));
+    const Run none = runTool({QStringLiteral("--settings"), path, nzb});
+    QCOMPARE(none.exitCode, 4);
+    QCOMPARE(none.out, QByteArray());
+    QCOMPARE(runTool({QStringLiteral("--settings"), dir.filePath(QStringLiteral("missing.dat")), nzb}).exitCode, 4);
 }
 
 QTEST_GUILESS_MAIN(TestCheckTool)
