@@ -1,0 +1,144 @@
+// The check against a real NNTP server: INN 2 on loopback, started by tools/inn2/inn2-up.sh,
+// which posts <part1of3.abc@test> to <part3of3.abc@test> and <gen-1@test> to <gen-1000@test>.
+
+#include "ScriptedPrompts.h"
+#include "TestFiles.h"
+
+#include "servers/ServerListModel.h"
+#include "ui/MainWindow.h"
+
+#include <QProcess>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+
+constexpr quint16 kPlainPort = 1119;
+constexpr quint16 kAuthPort = 1120;
+
+// Three files: one complete, one with two segments the server lacks, one listing 10 of 12 parts.
+QByteArray postedNzb()
+{
+    QByteArray xml = "<nzb><file date='1704067200' subject='\"abc.bin\" yEnc (1/3)'><groups><group>alt.binaries.test</group>"
+                     "</groups><segments>";
+    for (int part = 1; part <= 3; ++part)
+        xml += "<segment>part" + QByteArray::number(part) + "of3.abc@test</segment>";
+    xml += "</segments></file><file date='1704067200' subject='\"gen.bin\" yEnc (1/22)'><segments>";
+    for (int i = 1; i <= 20; ++i)
+        xml += "<segment>gen-" + QByteArray::number(i) + "@test</segment>";
+    xml += "<segment>nope-1@test</segment><segment>nope-2@test</segment></segments></file>"
+           "<file date='1704067200' subject='\"more.bin\" yEnc (1/12)'><segments>";
+    for (int i = 21; i <= 30; ++i)
+        xml += "<segment>gen-" + QByteArray::number(i) + "@test</segment>";
+    return xml + "</segments></file></nzb>";
+}
+
+const QByteArray kReport = "Parts checked: 35\nUndownloadable parts: 4\n10.81% of the data can't be downloaded!\n\n";
+const QByteArray kFiles = "1\tAvailable\t3\t3/3\n2\tMissing (partially)\t20\t22/22\n3\tMissing (partially)\t10\t10/12\n";
+
+bool serverUp(quint16 port)
+{
+    QTcpSocket probe;
+    probe.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return probe.waitForConnected(2000);
+}
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+};
+
+Run runTool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(ORVALIS_CHECK_PATH), arguments);
+    if (!process.waitForFinished(120000))
+        process.kill();
+    return {process.exitCode(), process.readAllStandardOutput()};
+}
+
+} // namespace
+
+class TestInn2 : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void commandLineReportsWhatWasPosted_data();
+    void commandLineReportsWhatWasPosted();
+    void refusedLoginHandsOverToTheNextServer();
+    void windowShowsTheSameResults();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_nzb;
+};
+
+void TestInn2::initTestCase()
+{
+    if (!serverUp(kPlainPort) || !serverUp(kAuthPort)) {
+        if (qEnvironmentVariableIsSet("ORVALIS_REQUIRE_INN2"))
+            QFAIL("INN 2 is not listening on 127.0.0.1:1119 and 1120; tools/inn2/inn2-up.sh starts it");
+        QSKIP("INN 2 is not running on loopback (tools/inn2/inn2-up.sh starts it)");
+    }
+    m_nzb = writeTestFile(m_dir, QStringLiteral("posted.nzb"), postedNzb());
+}
+
+void TestInn2::commandLineReportsWhatWasPosted_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::newRow("1 connection") << QStringLiteral("127.0.0.1:1119:1");
+    QTest::newRow("10 connections") << QStringLiteral("127.0.0.1:1119:10");
+    QTest::newRow("1 connection, logged in") << QStringLiteral("127.0.0.1:1120:1:tester:s3cret");
+    QTest::newRow("10 connections, logged in") << QStringLiteral("127.0.0.1:1120:10:tester:s3cret");
+}
+
+void TestInn2::commandLineReportsWhatWasPosted()
+{
+    QFETCH(QString, server);
+    const Run run = runTool({QStringLiteral("--files"), QStringLiteral("--server"), server, m_nzb});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.endsWith(kReport + kFiles), run.out.constData());
+    const QList<QByteArray> lines = run.out.split('\n');
+    QCOMPARE(lines.count("Article not found: nope-1@test"), 1);
+    QCOMPARE(lines.count("Article not found: nope-2@test"), 1);
+    QCOMPARE(run.out.count("Article not found: "), 2);
+}
+
+void TestInn2::refusedLoginHandsOverToTheNextServer()
+{
+    const Run run = runTool({QStringLiteral("--files"), QStringLiteral("--server"), QStringLiteral("127.0.0.1:1120:4"),
+                             QStringLiteral("--server"), QStringLiteral("127.0.0.1:1119:4"), m_nzb});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.out.contains("Initializing newsserver: 127.0.0.1:1120\n480 Authentication required for command\n"
+                             "Terminating newsserver: 127.0.0.1:1120\n"));
+    QVERIFY(run.out.contains("Initializing newsserver: 127.0.0.1:1119\n"));
+    QVERIFY2(run.out.endsWith(kReport + kFiles), run.out.constData());
+}
+
+void TestInn2::windowShowsTheSameResults()
+{
+    QList<Message> messages;
+    QString answer;
+    MainWindow window(std::make_unique<ScriptedPrompts>(&messages, &answer));
+    window.servers().appendServer({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1120"),
+                                   QStringLiteral("10"), QStringLiteral("tester"), QStringLiteral("K01s3cret"), true},
+                                  true);
+    window.show();
+    window.loadNzb(m_nzb);
+    messages.clear();
+    window.findChild<QPushButton *>(QStringLiteral("cmdCheck"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 60000);
+    QCOMPARE(messages[0].text, QStringLiteral("Finished checking NZB file."));
+    const NzbModel &nzb = window.nzb();
+    QCOMPARE(nzb.item(1).status, ItemStatus::Available);
+    QCOMPARE(nzb.item(2).status, ItemStatus::Missing);
+    QCOMPARE(nzb.item(2).available, QStringLiteral("20"));
+    QCOMPARE(nzb.item(3).available, QStringLiteral("10"));
+    const QStringList log = window.activityLog().lines();
+    QCOMPARE(log.mid(log.size() - 4), QString::fromLatin1(kReport).split(u'\n').mid(0, 4));
+}
+
+QTEST_MAIN(TestInn2)
+#include "tst_inn2.moc"
