@@ -14,7 +14,7 @@ if [ ! -x "$build/bench/orvalis-bench-load" ]; then
 fi
 mkdir -p bench/out
 nzb=bench/out/1m-segments.nzb
-[ -f "$nzb" ] || "$build/bench/orvalis-make-nzb" 1000000 10000 "$nzb"
+[ -f "$nzb" ] || "$build/bench/orvalis-make-nzb" --segments 1000000 --files 10000 "$nzb"
 size=$(stat -c %s "$nzb")
 
 measure() { # program -> "seconds rss_kb"

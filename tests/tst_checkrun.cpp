@@ -513,6 +513,18 @@ void TestCheckRun::cancelLeavesNothingBehind()
     QCOMPARE(check.nzb->counters().answered[1], 0);
     QCOMPARE(check.finishedCount, 0);
 
+    // A cancel in a later pass: the new check asks the whole NZB again, not what that pass had left.
+    ScriptedNntpServer first, silent;
+    first.respond = missing({"m1@x"});
+    silent.respond = nullptr;
+    Check later({{2, {"m1@x", "m2@x"}}}, {server(first.port()), server(silent.port(), 1, QStringLiteral("silent"))});
+    later.run.start();
+    QTRY_COMPARE(silent.connectionCount(), 1);
+    later.run.cancel();
+    later.run.start();
+    QTRY_COMPARE(first.commands().filter(QStringLiteral("STAT <m2@x>")).size(), 2);
+    later.run.cancel();
+
     // A new check asks the whole NZB again.
     nntp.autoGreet = true;
     nntp.respond = [](int, const QByteArray &command) { return ScriptedNntpServer::standardReply(command); };

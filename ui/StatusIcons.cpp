@@ -1,12 +1,13 @@
 #include "ui/StatusIcons.h"
 
+#include <QHash>
 #include <QIconEngine>
 #include <QPainter>
 #include <QRadialGradient>
 
 namespace {
 
-// Paints the ball afresh at each size and device pixel ratio, so it stays crisp on high-DPI screens.
+// Draws the ball for each size and device pixel ratio, so it stays crisp on high-DPI screens.
 class BallIconEngine : public QIconEngine
 {
 public:
@@ -15,7 +16,25 @@ public:
     {
     }
 
-    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State) override
+    // A list repaints many rows many times a second: each size is drawn once.
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        const QSize pixels = (QSizeF(rect.size()) * ratio).toSize();
+        const quint64 key = (quint64(pixels.width()) << 33) | (quint64(pixels.height()) << 1) | (mode == QIcon::Disabled);
+        QPixmap &cached = m_cache[key];
+        if (cached.isNull()) {
+            cached = QPixmap(pixels);
+            cached.fill(Qt::transparent);
+            QPainter ball(&cached);
+            draw(&ball, QRect(QPoint(0, 0), pixels), mode);
+            cached.setDevicePixelRatio(ratio);
+        }
+        painter->drawPixmap(rect, cached);
+        Q_UNUSED(state);
+    }
+
+    void draw(QPainter *painter, const QRect &rect, QIcon::Mode mode) const
     {
         const QColor base = mode == QIcon::Disabled ? QColor(160, 160, 160) : m_colour;
         const qreal side = qMin(rect.width(), rect.height()) * 0.875;
@@ -38,7 +57,8 @@ public:
         QPixmap image(size);
         image.fill(Qt::transparent);
         QPainter painter(&image);
-        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
+        draw(&painter, QRect(QPoint(0, 0), size), mode);
+        Q_UNUSED(state);
         return image;
     }
 
@@ -46,6 +66,7 @@ public:
 
 private:
     QColor m_colour;
+    QHash<quint64, QPixmap> m_cache;
 };
 
 } // namespace

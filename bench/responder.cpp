@@ -1,0 +1,113 @@
+// A fast NNTP responder for the check benchmarks, on loopback: greets with "200 ", answers every
+// STAT with "223 0 <id>", QUIT with "205 " and anything else with "500 ". One thread, epoll.
+//   orvalis-bench-responder [PORT]     (0 or none: any free port; the port is printed first)
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+namespace {
+
+struct Client {
+    std::string input;
+    std::string output;
+};
+
+void answer(Client &client)
+{
+    size_t start = 0, end;
+    while ((end = client.input.find("\r\n", start)) != std::string::npos) {
+        const std::string_view line(client.input.data() + start, end - start);
+        if (line.substr(0, 5) == "STAT ")
+            client.output.append("223 0 ").append(line.substr(5)).append("\r\n");
+        else if (line == "QUIT")
+            client.output.append("205 bye\r\n");
+        else
+            client.output.append("500 what?\r\n");
+        start = end + 2;
+    }
+    client.input.erase(0, start);
+}
+
+bool flush(int fd, Client &client)
+{
+    while (!client.output.empty()) {
+        const ssize_t sent = send(fd, client.output.data(), client.output.size(), MSG_NOSIGNAL);
+        if (sent < 0)
+            return errno == EAGAIN;
+        client.output.erase(0, size_t(sent));
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const int port = argc > 1 ? std::atoi(argv[1]) : 0;
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    const int yes = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(listener, 64) != 0
+        || getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        std::perror("orvalis-bench-responder");
+        return 1;
+    }
+    std::printf("%d\n", ntohs(address.sin_port));
+    std::fflush(stdout);
+
+    const int poller = epoll_create1(0);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = listener;
+    epoll_ctl(poller, EPOLL_CTL_ADD, listener, &event);
+    std::unordered_map<int, Client> clients;
+    epoll_event ready[64];
+    char buffer[65536];
+    for (;;) {
+        const int count = epoll_wait(poller, ready, 64, -1);
+        for (int i = 0; i < count; ++i) {
+            const int fd = ready[i].data.fd;
+            if (fd == listener) {
+                int client;
+                while ((client = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0) {
+                    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+                    epoll_event in{};
+                    in.events = EPOLLIN;
+                    in.data.fd = client;
+                    epoll_ctl(poller, EPOLL_CTL_ADD, client, &in);
+                    clients[client].output = "200 responder ready\r\n";
+                    flush(client, clients[client]);
+                }
+                continue;
+            }
+            Client &client = clients[fd];
+            ssize_t received;
+            bool open = true;
+            while ((received = recv(fd, buffer, sizeof buffer, 0)) > 0)
+                client.input.append(buffer, size_t(received));
+            if (received == 0 || (received < 0 && errno != EAGAIN))
+                open = false;
+            answer(client);
+            if (!flush(fd, client) || !open) {
+                close(fd);
+                clients.erase(fd);
+            }
+        }
+    }
+}
