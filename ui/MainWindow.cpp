@@ -71,6 +71,18 @@ void fitHeaderCaptions(QTreeView *view)
     }
 }
 
+// The designed widths cut off common cells ("1120" as a port, "22/22" as parts): such a column
+// grows to hold `sample`, taking the room from the list's unused width only.
+void widenColumnToFit(QTreeView *view, int column, const QString &sample)
+{
+    QHeaderView *header = view->header();
+    const int spare = view->width() - 2 * view->frameWidth() - header->length();
+    const int wanted = view->fontMetrics().horizontalAdvance(sample) + px(180);
+    const int growth = qMin(spare, wanted - header->sectionSize(column));
+    if (growth > 0)
+        header->resizeSection(column, header->sectionSize(column) + growth);
+}
+
 QString localFileOf(const QMimeData *mime)
 {
     if (!mime || !mime->hasUrls() || mime->urls().isEmpty())
@@ -120,6 +132,7 @@ void MainWindow::buildServerArea(QWidget *client)
     m_lvwServers->setModel(m_servers);
     setColumnWidths(m_lvwServers, {500, 3600, 500, 700, 1350, 1350});
     fitHeaderCaptions(m_lvwServers);
+    widenColumnToFit(m_lvwServers, ServerListModel::Port, QStringLiteral("65535"));
     // A row dragged onto another takes its place; nothing from outside the list is taken.
     m_lvwServers->setDragDropMode(QAbstractItemView::InternalMove);
     m_lvwServers->setDragDropOverwriteMode(true);
@@ -156,6 +169,7 @@ void MainWindow::buildListArea(QWidget *client)
     m_lvwItems->setModel(m_nzb.get());
     setColumnWidths(m_lvwItems, {8300, 600, 690});
     fitHeaderCaptions(m_lvwItems);
+    widenColumnToFit(m_lvwItems, NzbModel::PartsColumn, QStringLiteral("999/999"));
     m_lstLog = place<QListView>(client, "lstLog", twipRect(240, 2040, 10815, 4740));
     m_lstLog->setModel(&m_log);
     m_lstLog->setUniformItemSizes(true); // keeps a log of a million lines fast
