@@ -133,7 +133,9 @@ QByteArray WriteSettingsDocument(const SettingsContents &contents)
 
     ByteWriter writer;
     document.save(writer, "\t", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
-    return writer.bytes;
+    // pugixml writes a CR inside a value as it is, and every XML reader turns it into LF; as a
+    // reference it reads back as written. The document's own line ends are LF.
+    return writer.bytes.replace('\r', "&#13;");
 }
 
 SettingsReadResult ReadSettingsDocument(QByteArray bytes)

@@ -117,6 +117,9 @@ void TestSettingsFile::roundTripsEveryField()
     contents.servers.push_back({QString::fromUtf8("Zürich \xE2\x98\x85"), QStringLiteral("[2001:db8::1]"),
                                 QStringLiteral("0119"), QStringLiteral("10"), QString::fromUtf8("jürgen"),
                                 QString::fromUtf8("K030VW}<>&\"' é\xF0\x9F\x94\x91"), true});
+    // A hand-edit can put line breaks and control characters inside a value; they come back as they were.
+    contents.servers.push_back({QStringLiteral("cr\rlf\ncrlf\r\ntab\t\x01"), QStringLiteral("h"), QStringLiteral("119"),
+                                QStringLiteral("1"), QStringLiteral("u\rv"), QStringLiteral("K04p\rq"), false});
     contents.namesOnly = 2;
     contents.columnWidths = {1, 2, 3, 4, 5, 6, 7, 8, 0};
 
