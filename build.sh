@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Installs what Orvalis needs on Debian 12, builds it, then starts it or runs every test.
 #   ./build.sh run [FILE.nzb]   build and start the program
-#   ./build.sh test   build and run the whole test suite; as root it also installs and starts
-#                     INN 2 on loopback (tools/inn2/) for the tests against a real server
+#   ./build.sh test   build and run the whole test suite, then again built with AddressSanitizer
+#                     and UndefinedBehaviorSanitizer, then each fuzz target for 60 seconds; as root
+#                     it also installs and starts INN 2 on loopback (tools/inn2/) for the tests
+#                     against a real server
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake make g++ pkg-config qt6-base-dev libpugixml-dev)
+test_packages=(clang libclang-rt-14-dev)
 
 install_missing() {
     local missing=()
-    for package in "${packages[@]}"; do
+    for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
     done
     if ((${#missing[@]})); then
@@ -19,31 +22,42 @@ install_missing() {
     fi
 }
 
+# build FOLDER [CMAKE_OPTION...]
 build() {
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    cmake --build build -j2
+    cmake -S . -B "$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${@:2}"
+    cmake --build "$1" -j2
+}
+
+run_tests() {
+    QT_QPA_PLATFORM=offscreen ctest --test-dir "$1" --output-on-failure -j2
 }
 
 case "${1:-}" in
 run)
-    install_missing
-    build
+    install_missing "${packages[@]}"
+    build build
     exec ./build/app/Orvalis "${@:2}"
     ;;
 test)
-    install_missing
+    install_missing "${packages[@]}" "${test_packages[@]}"
     if ((EUID == 0)); then
         # Comes up while the build runs; its tests are then required.
         tools/inn2/inn2-up.sh >build-inn2.log 2>&1 &
         inn2=$!
         trap 'tools/inn2/inn2-down.sh >>build-inn2.log 2>&1 || true' EXIT
     fi
-    build
+    build build
     if [ -n "${inn2:-}" ]; then
         wait "$inn2" || { cat build-inn2.log >&2; exit 1; }
         export ORVALIS_REQUIRE_INN2=1
     fi
-    QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j2
+    run_tests build
+    build build-asan -DORVALIS_SANITIZE=ON -DORVALIS_BENCH=OFF
+    run_tests build-asan
+    cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DORVALIS_FUZZ=ON \
+        -DBUILD_TESTING=OFF -DORVALIS_BENCH=OFF
+    cmake --build build-fuzz -j2 --target fuzzers
+    fuzz/run.sh build-fuzz 60
     ;;
 *)
     echo "usage: $0 run|test" >&2

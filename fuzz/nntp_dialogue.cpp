@@ -1,0 +1,156 @@
+// The check's NNTP dialogue against a server whose replies come from the input, over loopback,
+// in arbitrary chunks: every check must end, with counts that stay within the NZB.
+//
+// Input: a first byte of options (bits 0-1: connections - 1; bit 2: a second server; bit 3:
+// user and password), then chunks, each a length byte (0 to 255) and that many bytes. A
+// connection gets the next chunk when it is accepted and after each command it sends; a chunk
+// without a complete line at its end is followed by the next at once, since the checker waits
+// for the rest. When the chunks run out, or at an empty chunk, the server closes the connection.
+
+#include "FuzzCheck.h"
+#include "check/CheckRun.h"
+#include "nzb/NzbLoader.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <cstdint>
+
+namespace {
+
+const char kNzb[] = R"nzb(<?xml version="1.0" encoding="utf-8"?>
+<nzb xmlns="http://www.newzbin.com/DTD/2003/nzb">
+<file subject="a.rar (1/2)" date="1700000000"><groups><group>alt.test</group></groups>
+<segments><segment number="1">a1@x</segment><segment number="2">a2@x</segment></segments></file>
+<file subject="b.rar (1/3)" date="1700000000"><groups><group>alt.test</group></groups>
+<segments><segment number="1">b1@x</segment><segment number="2">b 2@x</segment><segment number="3">b3@x</segment></segments></file>
+</nzb>
+)nzb";
+
+class ChunkServer : public QObject
+{
+public:
+    ChunkServer(const std::uint8_t *data, std::size_t size)
+        : m_data(data)
+        , m_size(size)
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, &ChunkServer::accept);
+        FUZZ_CHECK(m_server.listen(QHostAddress::LocalHost));
+    }
+    quint16 port() const { return m_server.serverPort(); }
+
+private:
+    void accept()
+    {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readCommands(socket); });
+            sendNextReply(socket);
+        }
+    }
+
+    void readCommands(QTcpSocket *socket)
+    {
+        while (socket->canReadLine())
+            if (socket->readLine().endsWith("\r\n"))
+                sendNextReply(socket);
+    }
+
+    void sendNextReply(QTcpSocket *socket)
+    {
+        while (m_offset < m_size) {
+            const std::size_t wanted = m_data[m_offset++];
+            const std::size_t length = std::min(wanted, m_size - m_offset);
+            const QByteArray chunk(reinterpret_cast<const char *>(m_data) + m_offset, qsizetype(length));
+            m_offset += length;
+            if (chunk.isEmpty())
+                break;
+            socket->write(chunk);
+            if (chunk.endsWith("\r\n"))
+                return;
+        }
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    const std::uint8_t *m_data;
+    std::size_t m_size;
+    std::size_t m_offset = 0;
+};
+
+std::vector<CheckServer> serversFor(std::uint8_t options, quint16 port)
+{
+    CheckServer server;
+    server.address = QStringLiteral("127.0.0.1");
+    server.port = port;
+    server.portText = QString::number(port);
+    server.connections = 1 + (options & 3);
+    if (options & 8) {
+        server.username = QStringLiteral("user");
+        server.password = QStringLiteral("secret");
+    }
+    std::vector<CheckServer> servers{server};
+    if (options & 4)
+        servers.push_back(server);
+    return servers;
+}
+
+void checkEnd(const NzbModel &nzb, const CheckRun &run)
+{
+    FUZZ_CHECK(run.missingLeft() >= 0 && run.missingLeft() <= nzb.articleQueue().count());
+    FUZZ_CHECK(run.progressValue() <= run.queueCount());
+    for (int item = 1; item <= nzb.itemCount(); ++item) {
+        const NzbItem &row = nzb.item(item);
+        FUZZ_CHECK(row.status != ItemStatus::Checking);
+        FUZZ_CHECK(nzb.counters().found[size_t(item)] <= row.segmentCount);
+        FUZZ_CHECK(nzb.counters().answered[size_t(item)] <= row.segmentCount);
+        FUZZ_CHECK(row.available.toInt() <= row.segmentCount);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    static QCoreApplication application(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (!QCoreApplication::instance()) {
+        // The replayer does not call LLVMFuzzerInitialize; QCoreApplication keeps argc's address.
+        static int argc = 1;
+        static char name[] = "fuzz_nntp_dialogue";
+        static char *argv[] = {name, nullptr};
+        static char **args = argv;
+        LLVMFuzzerInitialize(&argc, &args);
+    }
+    if (size == 0)
+        return 0;
+    LoadOptions options;
+    options.now = QDateTime(QDate(2026, 12, 7), QTime(8, 0));
+    NzbLoadResult loaded = LoadNzbFromBytes(QByteArray(kNzb), QStringLiteral("fuzz.nzb"), options);
+    FUZZ_CHECK(loaded.loaded());
+    NzbModel &nzb = *loaded.model;
+
+    ChunkServer server(data + 1, size - 1);
+    CheckRun run(nzb, serversFor(data[0], server.port()), u'.');
+    QEventLoop loop;
+    bool ended = false;
+    QObject::connect(&run, &CheckRun::finished, &loop, [&] {
+        ended = true;
+        loop.quit();
+    });
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    run.start();
+    if (run.isRunning())
+        loop.exec();
+    FUZZ_CHECK(ended || !run.isRunning());
+    checkEnd(nzb, run);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return 0;
+}
