@@ -30,17 +30,34 @@ const char kNzb[] = R"nzb(<?xml version="1.0" encoding="utf-8"?>
 </nzb>
 )nzb";
 
+// One server for all runs: a new listening port per run would soon find every port of the
+// loopback held in TIME_WAIT.
 class ChunkServer : public QObject
 {
 public:
-    ChunkServer(const std::uint8_t *data, std::size_t size)
-        : m_data(data)
-        , m_size(size)
+    ChunkServer()
     {
         connect(&m_server, &QTcpServer::newConnection, this, &ChunkServer::accept);
         FUZZ_CHECK(m_server.listen(QHostAddress::LocalHost));
     }
     quint16 port() const { return m_server.serverPort(); }
+
+    void script(const std::uint8_t *data, std::size_t size)
+    {
+        m_data = data;
+        m_size = size;
+        m_offset = 0;
+    }
+    // Drops the connections of the run that ended.
+    void closeAll()
+    {
+        while (QTcpSocket *socket = m_server.nextPendingConnection())
+            delete socket;
+        for (QTcpSocket *socket : findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly)) {
+            socket->abort();
+            delete socket;
+        }
+    }
 
 private:
     void accept()
@@ -76,8 +93,8 @@ private:
     }
 
     QTcpServer m_server;
-    const std::uint8_t *m_data;
-    std::size_t m_size;
+    const std::uint8_t *m_data = nullptr;
+    std::size_t m_size = 0;
     std::size_t m_offset = 0;
 };
 
@@ -137,7 +154,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(loaded.loaded());
     NzbModel &nzb = *loaded.model;
 
-    ChunkServer server(data + 1, size - 1);
+    static ChunkServer server;
+    server.script(data + 1, size - 1);
     CheckRun run(nzb, serversFor(data[0], server.port()), u'.');
     QEventLoop loop;
     bool ended = false;
@@ -151,6 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         loop.exec();
     FUZZ_CHECK(ended || !run.isRunning());
     checkEnd(nzb, run);
+    server.closeAll();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }
