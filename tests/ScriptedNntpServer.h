@@ -4,6 +4,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 #include <functional>
 #include <vector>
 
@@ -16,6 +18,7 @@ public:
     struct Reply {
         QByteArray bytes;
         bool closeAfter = false;
+        bool resetInstead = false; // drop the connection with a reset instead of replying
     };
     // connection index from 1, the command line without CR LF
     using Responder = std::function<Reply(int, const QByteArray &)>;
@@ -39,7 +42,18 @@ public:
         socket->flush();
     }
     void close(int connection) { m_sockets[size_t(connection - 1)]->disconnectFromHost(); }
-    void reset(int connection) { m_sockets[size_t(connection - 1)]->abort(); }
+    // A true reset (RST): with a zero linger time, closing drops the connection instead of ending it.
+    void reset(int connection)
+    {
+        QTcpSocket *socket = m_sockets[size_t(connection - 1)];
+        const linger hard{1, 0};
+        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        socket->abort();
+    }
+    bool isConnected(int connection) const
+    {
+        return m_sockets[size_t(connection - 1)]->state() == QAbstractSocket::ConnectedState;
+    }
 
     static Reply standardReply(const QByteArray &command)
     {
@@ -79,6 +93,10 @@ private:
             if (!respond)
                 continue;
             const Reply reply = respond(index, command);
+            if (reply.resetInstead) {
+                reset(index);
+                return;
+            }
             if (!reply.bytes.isEmpty())
                 send(index, reply.bytes);
             if (reply.closeAfter)
