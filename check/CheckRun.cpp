@@ -137,33 +137,32 @@ void CheckRun::openConnection(const CheckServer &server)
     connection->open(server.address, quint16(server.port));
 }
 
+// A reply counts only as the answer to the command it is owed for; any other, such as "281 "
+// while an article is asked, would leave that article unanswered and the check waiting.
 void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line)
 {
+    using Awaiting = NntpConnection::Awaiting;
     const QByteArray code = replyCode(line);
-    const bool askingArticle = connection->askedPosition != 0;
-    if ((code == "200 " || code == "201 ") && !connection->greeted) {
-        connection->greeted = true;
+    const Awaiting awaiting = connection->awaiting;
+    if ((code == "200 " || code == "201 ") && awaiting == Awaiting::Greeting) {
         if (server().username.isEmpty())
             sendNextStat(connection);
         else
-            connection->send(QByteArray("AUTHINFO user ") + server().username.toUtf8());
+            sendCommand(connection, Awaiting::UserReply, QByteArray("AUTHINFO user ") + server().username.toUtf8());
     } else if (code == "205 ") {
         dropConnection(connection);
-    } else if (code == "223 " && askingArticle) {
+    } else if (code == "223 " && awaiting == Awaiting::ArticleReply) {
         answerArrived(connection, true);
-    } else if (code == "281 ") {
+    } else if (code == "281 " && awaiting == Awaiting::PasswordReply) {
         sendNextStat(connection);
-    } else if (code == "381 ") {
-        connection->send(QByteArray("AUTHINFO pass ") + server().password.toUtf8());
-    } else if (code == "412 ") {
+    } else if (code == "381 " && awaiting == Awaiting::UserReply) {
+        sendCommand(connection, Awaiting::PasswordReply, QByteArray("AUTHINFO pass ") + server().password.toUtf8());
+    } else if (code == "412 " && awaiting == Awaiting::ArticleReply) {
         // The article that drew it is asked again once the group is selected.
-        connection->send(QByteArray("GROUP ") + m_nzb.groupName().toUtf8());
-    } else if (code == "211 ") {
-        if (askingArticle)
-            askArticle(connection, connection->askedPosition);
-        else
-            sendNextStat(connection);
-    } else if (code == "430 " && askingArticle) {
+        sendCommand(connection, Awaiting::GroupReply, QByteArray("GROUP ") + m_nzb.groupName().toUtf8());
+    } else if (code == "211 " && awaiting == Awaiting::GroupReply) {
+        askArticle(connection, connection->askedPosition);
+    } else if (code == "430 " && awaiting == Awaiting::ArticleReply) {
         answerArrived(connection, false);
     } else if (code == "480 " || code == "482 ") {
         loginRefused(line);
@@ -171,6 +170,18 @@ void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line)
         Q_EMIT logLine(logText(line));
         dropConnection(connection);
     }
+}
+
+void CheckRun::sendCommand(NntpConnection *connection, NntpConnection::Awaiting reply, QByteArrayView command)
+{
+    connection->awaiting = reply;
+    connection->send(command);
+}
+
+void CheckRun::sayQuit(NntpConnection *connection)
+{
+    connection->awaiting = NntpConnection::Awaiting::QuitReply;
+    connection->sendQuit();
 }
 
 void CheckRun::sendNextStat(NntpConnection *connection)
@@ -186,12 +197,12 @@ void CheckRun::sendNextStat(NntpConnection *connection)
         }
         recordAnswer(position, false);
         if (passComplete()) {
-            connection->sendQuit();
+            sayQuit(connection);
             endServerPass();
             return;
         }
     }
-    connection->sendQuit();
+    sayQuit(connection);
 }
 
 // A position to ask: first one that a failed connection left, then the next of the queue.
@@ -217,7 +228,7 @@ void CheckRun::askArticle(NntpConnection *connection, qsizetype position)
     QByteArray command;
     command.reserve(id.size() + 7);
     command.append("STAT <", 6).append(id.data(), id.size()).append('>');
-    connection->send(command);
+    sendCommand(connection, NntpConnection::Awaiting::ArticleReply, command);
 }
 
 void CheckRun::recordAnswer(qsizetype position, bool found)
@@ -240,7 +251,7 @@ void CheckRun::answerArrived(NntpConnection *connection, bool found)
     const qsizetype position = std::exchange(connection->askedPosition, 0);
     recordAnswer(position, found);
     if (passComplete()) {
-        connection->sendQuit();
+        sayQuit(connection);
         endServerPass();
     } else {
         sendNextStat(connection);

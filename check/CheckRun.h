@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/NntpConnection.h"
 #include "nzb/NzbModel.h"
 #include "servers/ServerRecord.h"
 
@@ -8,7 +9,6 @@
 #include <deque>
 #include <vector>
 
-class NntpConnection;
 
 // A newsserver as a check uses it, its hand-edited values made safe.
 struct CheckServer {
@@ -62,6 +62,8 @@ private:
     void startServerPass(size_t server);
     void openConnection(const CheckServer &server);
     void handleReply(NntpConnection *connection, const QByteArray &line);
+    void sendCommand(NntpConnection *connection, NntpConnection::Awaiting reply, QByteArrayView command);
+    void sayQuit(NntpConnection *connection);
     void sendNextStat(NntpConnection *connection);
     void askArticle(NntpConnection *connection, qsizetype position);
     bool takeNextPosition(qsizetype &position);

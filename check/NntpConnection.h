@@ -29,8 +29,9 @@ public:
     bool quitSent() const { return m_quitSent; }
 
     // The check's own notes on this connection.
+    enum class Awaiting : quint8 { Greeting, UserReply, PasswordReply, GroupReply, ArticleReply, QuitReply };
+    Awaiting awaiting = Awaiting::Greeting; // what the reply now owed answers
     qsizetype askedPosition = 0; // queue position of the unanswered article query; 0 for none
-    bool greeted = false;
 
 Q_SIGNALS:
     void replyReceived(const QByteArray &line);

@@ -21,6 +21,13 @@
 
 namespace {
 
+// FUZZ_VERBOSE=1 prints the dialogue and the log, to see what an input does.
+bool verbose()
+{
+    static const bool on = qEnvironmentVariableIsSet("FUZZ_VERBOSE");
+    return on;
+}
+
 const char kNzb[] = R"nzb(<?xml version="1.0" encoding="utf-8"?>
 <nzb xmlns="http://www.newzbin.com/DTD/2003/nzb">
 <file subject="a.rar (1/2)" date="1700000000"><groups><group>alt.test</group></groups>
@@ -71,9 +78,13 @@ private:
 
     void readCommands(QTcpSocket *socket)
     {
-        while (socket->canReadLine())
-            if (socket->readLine().endsWith("\r\n"))
+        while (socket->canReadLine()) {
+            const QByteArray command = socket->readLine();
+            if (verbose())
+                std::fprintf(stderr, "C%p: %s", static_cast<void *>(socket), command.constData());
+            if (command.endsWith("\r\n"))
                 sendNextReply(socket);
+        }
     }
 
     void sendNextReply(QTcpSocket *socket)
@@ -85,6 +96,8 @@ private:
             m_offset += length;
             if (chunk.isEmpty())
                 break;
+            if (verbose())
+                std::fprintf(stderr, "S%p: %s\n", static_cast<void *>(socket), chunk.toPercentEncoding(" <>@").constData());
             socket->write(chunk);
             if (chunk.endsWith("\r\n"))
                 return;
@@ -159,6 +172,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     CheckRun run(nzb, serversFor(data[0], server.port()), u'.');
     QEventLoop loop;
     bool ended = false;
+    QObject::connect(&run, &CheckRun::logLine, &loop, [](const QString &line) {
+        if (verbose())
+            std::fprintf(stderr, "log: %s\n", qPrintable(line));
+    });
     QObject::connect(&run, &CheckRun::finished, &loop, [&] {
         ended = true;
         loop.quit();

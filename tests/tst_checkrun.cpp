@@ -260,6 +260,11 @@ void TestCheckRun::closesOnWhatItCannotTake_data()
     QTest::newRow("no blank after the code") << QByteArray("223\r\n") << QStringLiteral("223");
     QTest::newRow("unknown code") << QByteArray("999 what\r\n") << QStringLiteral("999 what");
     QTest::newRow("found without an article asked") << QByteArray("223 0 <x>\r\n") << QStringLiteral("223 0 <x>");
+    // A reply counts only as the answer to the command it is owed for.
+    QTest::newRow("login accepted for a greeting") << QByteArray("281 ok\r\n") << QStringLiteral("281 ok");
+    QTest::newRow("password wanted for a greeting") << QByteArray("381 more\r\n") << QStringLiteral("381 more");
+    QTest::newRow("group selected for a greeting") << QByteArray("211 1 1 1 g\r\n") << QStringLiteral("211 1 1 1 g");
+    QTest::newRow("no group for a greeting") << QByteArray("412 none\r\n") << QStringLiteral("412 none");
     QTest::newRow("NUL bytes") << QByteArray("50\0 x\r\n", 7) << QString::fromLatin1("50\0 x", 5);
     QTest::newRow("endless line") << QByteArray(ReplyReader::kLongestLine + 10, 'x') << QString(ReplyReader::kLongestLine + 10, u'x');
 }
