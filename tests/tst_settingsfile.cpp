@@ -83,6 +83,7 @@ private Q_SLOTS:
     void keepsTheServersReadBeforeAFault();
     void keepsAFileThatCannotBeReadAsBad();
     void savesAtomicallyForItsOwnerOnly();
+    void takesHugeLinkedAndFullFiles();
     void reportsFailedSaves();
     void choosesWhereTheFileLives();
 };
@@ -225,6 +226,44 @@ void TestSettingsFile::savesAtomicallyForItsOwnerOnly()
     QVERIFY(!SaveSettingsFile(path, twoServers()));
     QCOMPARE(QFile::permissions(path) & kOwnerGroupOther, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files), QStringList{QStringLiteral("Settings.dat")});
+}
+
+void TestSettingsFile::takesHugeLinkedAndFullFiles()
+{
+    QTemporaryDir dir;
+    // The most the list holds, each field as long as the editor allows.
+    SettingsContents full = twoServers();
+    full.servers.clear();
+    for (int i = 1; i <= 99; ++i) {
+        const QString field(32767, QChar(u'a' + i % 26));
+        full.servers.push_back({field, field, field, field, field, QStringLiteral("K%1").arg(i, 2, 10, QChar(u'0')) + field, true});
+    }
+    const QString path = dir.filePath(QStringLiteral("Settings.dat"));
+    QVERIFY(!SaveSettingsFile(path, full));
+    const SettingsLoadResult loaded = LoadSettingsFile(path);
+    QCOMPARE(loaded.read.problem, QString());
+    compareServers(loaded.read.contents.servers, full.servers);
+
+    // A link to a file elsewhere is read, and saving writes the file it points to.
+    const QString elsewhere = dir.filePath(QStringLiteral("dotfiles/orvalis.dat"));
+    QVERIFY(!SaveSettingsFile(elsewhere, twoServers()));
+    const QString link = dir.filePath(QStringLiteral("linked/Settings.dat"));
+    QVERIFY(QDir().mkpath(QFileInfo(link).path()));
+    QVERIFY(QFile::link(elsewhere, link));
+    compareServers(LoadSettingsFile(link).read.contents.servers, twoServers().servers);
+    QVERIFY(!SaveSettingsFile(link, full));
+    QVERIFY(QFileInfo(link).isSymLink());
+    compareServers(ReadSettingsFile(elsewhere).contents.servers, full.servers);
+
+    // Larger than any list can be: not read into memory, and kept.
+    const QString huge = dir.filePath(QStringLiteral("huge/Settings.dat"));
+    QVERIFY(QDir().mkpath(QFileInfo(huge).path()));
+    QFile file(huge);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize((qint64(256) << 20) + 1));
+    file.close();
+    const SettingsLoadResult hugeLoad = LoadSettingsFile(huge);
+    QCOMPARE(hugeLoad.read.problem, QStringLiteral("it is larger than 256 MiB"));
+    QCOMPARE(QFileInfo(hugeLoad.keptAs).size(), (qint64(256) << 20) + 1);
 }
 
 void TestSettingsFile::reportsFailedSaves()
