@@ -9,7 +9,6 @@
 #include <deque>
 #include <vector>
 
-
 // A newsserver as a check uses it, its hand-edited values made safe.
 struct CheckServer {
     QString nickname;
