@@ -58,6 +58,10 @@ bool readServer(pugi::xml_node file, ServerRecord &server, QString &problem)
         values[i] = valueOf(element);
     }
     server = {values[0], values[5], values[1], values[2], values[3], ScramblePassword(values[4]), values[6] == u'1'};
+    // Elements newer than the file's first readers: optional, and absent at their defaults.
+    server.ssl = valueOf(file.child("ssl")) == u'1';
+    if (const pugi::xml_node pipeline = file.child("pipeline"))
+        server.pipeline = valueOf(pipeline);
     return true;
 }
 
@@ -89,6 +93,11 @@ bool readOptions(const pugi::xml_document &document, SettingsContents &contents,
     }
     contents.namesOnly = state;
     contents.columnWidths = widths;
+    // A hand-edited value that is no number keeps the default rather than turning it off.
+    bool isSeconds = false;
+    const int seconds = valueOf(firstElementNamed(document, "timeout")).toInt(&isSeconds);
+    if (isSeconds && seconds >= 0)
+        contents.timeoutSeconds = seconds;
     return true;
 }
 
@@ -123,10 +132,16 @@ QByteArray WriteSettingsDocument(const SettingsContents &contents)
         appendValue(file, "password", ScramblePassword(server.rowKey));
         appendValue(file, "address", server.address);
         appendValue(file, "checked", server.checked ? QStringLiteral("1") : QStringLiteral("0"));
+        if (server.ssl)
+            appendValue(file, "ssl", QStringLiteral("1"));
+        if (server.pipeline != ServerRecord().pipeline)
+            appendValue(file, "pipeline", server.pipeline);
     }
     appendValue(file, "namesonly", QString::number(contents.namesOnly));
     for (size_t k = 0; k < contents.columnWidths.size(); ++k)
         appendValue(file, kColumnNames[k], QString::number(contents.columnWidths[k]));
+    if (contents.timeoutSeconds != SettingsContents().timeoutSeconds)
+        appendValue(file, "timeout", QString::number(contents.timeoutSeconds));
     pugi::xml_node declaration = document.prepend_child(pugi::node_pi);
     declaration.set_name("xml");
     declaration.set_value("version='1.0'");

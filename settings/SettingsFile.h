@@ -11,11 +11,12 @@
 
 // Everything Settings.dat remembers: the servers in list order, the state of "Only show file
 // names when loading the NZB file" (0, 1, or 2 for greyed) and the nine column widths in pixels,
-// six of the server list, then three of the NZB list.
+// six of the server list, then three of the NZB list; and the idle timeout of connections.
 struct SettingsContents {
     std::vector<ServerRecord> servers;
     int namesOnly = 0;
     std::array<int, 9> columnWidths{};
+    int timeoutSeconds = 60; // 0 for none
 };
 
 // The document, byte for byte. It needs at least one server: the options go into the last one.

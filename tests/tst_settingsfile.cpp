@@ -57,6 +57,8 @@ void compareServers(const std::vector<ServerRecord> &actual, const std::vector<S
         QCOMPARE(actual[i].username, expected[i].username);
         QCOMPARE(actual[i].rowKey, expected[i].rowKey);
         QCOMPARE(actual[i].checked, expected[i].checked);
+        QCOMPARE(actual[i].ssl, expected[i].ssl);
+        QCOMPARE(actual[i].pipeline, expected[i].pipeline);
     }
 }
 
@@ -78,6 +80,7 @@ private Q_SLOTS:
     void scramblesByHalfTheSpan();
     void writesTheLayoutByteForByte();
     void roundTripsEveryField();
+    void writesNewerElementsOnlyAwayFromTheirDefaults();
     void readsValuesAsHandsMayWriteThem();
     void keepsTheServersReadBeforeAFault_data();
     void keepsTheServersReadBeforeAFault();
@@ -131,6 +134,38 @@ void TestSettingsFile::roundTripsEveryField()
     QCOMPARE(read.contents.namesOnly, 2);
     QCOMPARE(read.contents.columnWidths, contents.columnWidths);
     QCOMPARE(read.contents.servers[1].password(), QString()); // the key alone: no password
+}
+
+// Files written by older versions read as before, and older readers find their elements by name.
+void TestSettingsFile::writesNewerElementsOnlyAwayFromTheirDefaults()
+{
+    SettingsContents contents = twoServers();
+    contents.servers[1].ssl = true;
+    contents.servers[1].pipeline = QStringLiteral("16");
+    contents.timeoutSeconds = 0;
+    QByteArray expected = readFile(QStringLiteral(ORVALIS_TEST_DATA "/two-servers.dat"));
+    expected.replace("<checked>0</checked>\n", "<checked>0</checked>\n\t\t<ssl>1</ssl>\n\t\t<pipeline>16</pipeline>\n");
+    expected.replace("<Column9>66</Column9>\n", "<Column9>66</Column9>\n\t\t<timeout>0</timeout>\n");
+    const QByteArray written = WriteSettingsDocument(contents);
+    QCOMPARE(written, expected);
+
+    const SettingsReadResult read = ReadSettingsDocument(written);
+    QCOMPARE(read.problem, QString());
+    compareServers(read.contents.servers, contents.servers);
+    QCOMPARE(read.contents.timeoutSeconds, 0);
+
+    const SettingsReadResult older = ReadSettingsDocument(readFile(QStringLiteral(ORVALIS_TEST_DATA "/two-servers.dat")));
+    compareServers(older.contents.servers, twoServers().servers);
+    QCOMPARE(older.contents.timeoutSeconds, 60);
+    // A value that is no number keeps the default instead of turning the timeout off.
+    for (const QByteArray &value : {QByteArray("soon"), QByteArray("-5"), QByteArray("")}) {
+        const SettingsReadResult odd = ReadSettingsDocument(
+            documentWith(serverElement("n", "1", "<ssl> 1 </ssl><pipeline>x</pipeline>" + kOptions + "<timeout>" + value + "</timeout>")));
+        QCOMPARE(odd.problem, QString());
+        QCOMPARE(odd.contents.timeoutSeconds, 60);
+        QVERIFY(odd.contents.servers[0].ssl);
+        QCOMPARE(odd.contents.servers[0].pipeline, QStringLiteral("x")); // kept as written, like the threads
+    }
 }
 
 void TestSettingsFile::readsValuesAsHandsMayWriteThem()
