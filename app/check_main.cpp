@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLocale>
+#include <QSslCertificate>
 #include <QTimer>
 
 #include <cstdio>
@@ -102,11 +103,21 @@ bool parseServer(const QString &text, CheckServer &server)
     return true;
 }
 
-std::vector<CheckServer> tickedServers(const QString &settingsPath)
+// A whole number from `lowest` to `highest`, digits only.
+bool parseNumber(const QString &text, int lowest, int highest, int &number)
+{
+    bool isNumber = false;
+    number = text.toInt(&isNumber);
+    return isNumber && text.front().isDigit() && number >= lowest && number <= highest;
+}
+
+std::vector<CheckServer> tickedServers(const QString &settingsPath, int &timeoutSeconds)
 {
     const SettingsReadResult read = ReadSettingsFile(settingsPath);
     if (!read.problem.isEmpty() && QFileInfo::exists(settingsPath))
         writeLine(stderr, QStringLiteral("orvalis-check: %1 could not be read whole: %2.").arg(settingsPath, read.problem));
+    if (read.optionsRead)
+        timeoutSeconds = read.contents.timeoutSeconds;
     std::vector<CheckServer> servers;
     for (const ServerRecord &record : read.contents.servers) {
         if (record.checked)
@@ -133,11 +144,12 @@ void showProgress(const CheckRun &check)
     std::fflush(stderr);
 }
 
-int check(NzbModel &nzb, std::vector<CheckServer> servers, bool listFiles)
+int check(NzbModel &nzb, std::vector<CheckServer> servers, const ConnectionOptions &options, bool listFiles)
 {
     for (const QString &line : nzb.summary().logLines())
         writeLine(stdout, line);
     CheckRun run(nzb, std::move(servers), QLocale().decimalPoint().front()); // as the window writes it
+    run.setConnectionOptions(options);
     QObject::connect(&run, &CheckRun::logLine, [](const QString &line) { writeLine(stdout, line); });
     QObject::connect(&run, &CheckRun::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     QTimer progress;
@@ -183,8 +195,18 @@ int main(int argc, char *argv[])
                                             QStringLiteral("FILE"));
     const QCommandLineOption serverOption(QStringLiteral("server"), QStringLiteral("Check with this server; repeat for more, in order."),
                                           QStringLiteral("HOST:PORT[:THREADS[:USER[:PASSWORD]]]"));
+    const QCommandLineOption tlsOption(QStringLiteral("tls"), QStringLiteral("Talk TLS to the servers given by --server (usually port 563)."));
+    const QCommandLineOption caFileOption(QStringLiteral("ca-file"), QStringLiteral("Also trust the CA certificates in this PEM file."),
+                                          QStringLiteral("FILE"));
+    const QCommandLineOption pipelineOption(QStringLiteral("pipeline"),
+                                            QStringLiteral("Keep up to N article queries out per connection, on every server (1 to %1).").arg(kDeepestPipeline),
+                                            QStringLiteral("N"));
+    const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+                                           QStringLiteral("Give a server up after it sent nothing for this long while owing a reply; 0 for never (default: Settings.dat's, else 60)."),
+                                           QStringLiteral("SECONDS"));
     const QCommandLineOption filesOption(QStringLiteral("files"), QStringLiteral("After the report, one line per file: index, status, available, parts."));
-    parser.addOptions({dumpOption, namesOnlyOption, nowOption, settingsOption, serverOption, filesOption});
+    parser.addOptions({dumpOption, namesOnlyOption, nowOption, settingsOption, serverOption, tlsOption, caFileOption,
+                       pipelineOption, timeoutOption, filesOption});
     parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB file to load."));
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -216,19 +238,39 @@ int main(int argc, char *argv[])
         return exitCode;
     }
 
+    ConnectionOptions connectionOptions;
+    int pipelineDepth = 0;
+    if (parser.isSet(pipelineOption) && !parseNumber(parser.value(pipelineOption), 1, kDeepestPipeline, pipelineDepth))
+        return usageError(QStringLiteral("--pipeline takes a number from 1 to %1.").arg(kDeepestPipeline));
+    int timeoutSeconds = -1;
+    if (parser.isSet(timeoutOption) && !parseNumber(parser.value(timeoutOption), 0, NntpConnection::kLongestIdleTimeout, timeoutSeconds))
+        return usageError(QStringLiteral("--timeout takes a number of seconds from 0 to %1.").arg(NntpConnection::kLongestIdleTimeout));
+    if (parser.isSet(caFileOption)) {
+        const QString caFile = parser.value(caFileOption);
+        connectionOptions.extraCaCertificates = QSslCertificate::fromPath(caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+        if (connectionOptions.extraCaCertificates.isEmpty())
+            return usageError(QStringLiteral("--ca-file: no PEM certificate could be read from ") + caFile);
+    }
+
     std::vector<CheckServer> servers;
     for (const QString &text : parser.values(serverOption)) {
         CheckServer server;
         if (!parseServer(text, server))
             return usageError(QStringLiteral("--server takes HOST:PORT[:THREADS[:USER[:PASSWORD]]], threads 1 to 10: ") + text);
+        server.tls = parser.isSet(tlsOption);
         servers.push_back(server);
     }
     if (servers.empty())
-        servers = tickedServers(parser.isSet(settingsOption) ? parser.value(settingsOption) : DefaultSettingsPath());
+        servers = tickedServers(parser.isSet(settingsOption) ? parser.value(settingsOption) : DefaultSettingsPath(),
+                                connectionOptions.idleTimeoutSeconds);
     if (servers.empty()) {
         writeLine(stderr, QStringLiteral("orvalis-check: no newsserver is configured and ticked."));
         return NoServer;
     }
+    if (timeoutSeconds >= 0)
+        connectionOptions.idleTimeoutSeconds = timeoutSeconds;
+    for (CheckServer &server : servers)
+        server.pipelineDepth = pipelineDepth > 0 ? pipelineDepth : server.pipelineDepth;
     const std::unique_ptr<NzbModel> nzb = load(path, options, exitCode);
-    return nzb ? check(*nzb, std::move(servers), parser.isSet(filesOption)) : exitCode;
+    return nzb ? check(*nzb, std::move(servers), connectionOptions, parser.isSet(filesOption)) : exitCode;
 }

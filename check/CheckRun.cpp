@@ -36,10 +36,12 @@ QByteArray replyCode(const QByteArray &line)
 
 CheckServer CheckServer::fromRecord(const ServerRecord &server)
 {
-    CheckServer result{server.nickname, server.address, server.port, 0, 1, server.username, server.password()};
+    CheckServer result{server.nickname, server.address, server.port, 0, 1, server.username, server.password(), false, 1};
     const int port = leadingNumber(server.port);
     result.port = port >= 1 && port <= 65535 ? port : 0;
     result.connections = std::clamp(leadingNumber(server.threads), 1, 10);
+    result.tls = server.ssl;
+    result.pipelineDepth = std::clamp(leadingNumber(server.pipeline), 1, kDeepestPipeline);
     return result;
 }
 
@@ -101,6 +103,7 @@ void CheckRun::startServerPass(size_t server)
     m_retryQueue.clear();
     m_entryStates.assign(size_t(m_queue->count()) + 1, Unanswered);
     m_reasks.clear();
+    m_askWithHead = false;
     m_queuePosition = 0;
     m_answers = 0;
 
@@ -124,85 +127,122 @@ void CheckRun::openConnection(const CheckServer &server)
     auto *connection = new NntpConnection(this);
     m_connections.push_back(connection);
     connect(connection, &NntpConnection::replyReceived, this,
-            [this, connection](const QByteArray &line) { handleReply(connection, line); });
+            [this, connection](const QByteArray &line, NntpConnection::Owed owed) { handleReply(connection, line, owed); });
     connect(connection, &NntpConnection::unexpectedLine, this, [this, connection](const QByteArray &line) {
         Q_EMIT logLine(logText(line));
-        dropConnection(connection);
+        dropConnection(connection, 0);
     });
-    connect(connection, &NntpConnection::closedByServer, this, [this, connection] { dropConnection(connection); });
+    connect(connection, &NntpConnection::closedByServer, this, [this, connection] { dropConnection(connection, 0); });
     connect(connection, &NntpConnection::failed, this, [this](int error, const QString &description) {
         m_pendingErrorLine = QStringLiteral("Server error: %1 - %2").arg(error).arg(description);
         giveUpServer();
     });
-    connection->open(server.address, quint16(server.port));
+    ConnectionOptions options = m_connectionOptions;
+    options.tls = server.tls;
+    connection->open(server.address, quint16(server.port), options);
 }
 
 // A reply counts only as the answer to the command it is owed for; any other, such as "281 "
 // while an article is asked, would leave that article unanswered and the check waiting.
-void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line)
+void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line, NntpConnection::Owed owed)
 {
     using Awaiting = NntpConnection::Awaiting;
     const QByteArray code = replyCode(line);
-    const Awaiting awaiting = connection->awaiting;
-    if ((code == "200 " || code == "201 ") && awaiting == Awaiting::Greeting) {
-        if (server().username.isEmpty())
-            sendNextStat(connection);
-        else
-            sendCommand(connection, Awaiting::UserReply, QByteArray("AUTHINFO user ") + server().username.toUtf8());
-    } else if (code == "205 ") {
-        dropConnection(connection);
-    } else if (code == "223 " && awaiting == Awaiting::ArticleReply) {
-        answerArrived(connection, true);
-    } else if (code == "281 " && awaiting == Awaiting::PasswordReply) {
-        sendNextStat(connection);
-    } else if (code == "381 " && awaiting == Awaiting::UserReply) {
-        sendCommand(connection, Awaiting::PasswordReply, QByteArray("AUTHINFO pass ") + server().password.toUtf8());
-    } else if (code == "412 " && awaiting == Awaiting::ArticleReply) {
-        // The article that drew it is asked again once the group is selected.
-        sendCommand(connection, Awaiting::GroupReply, QByteArray("GROUP ") + m_nzb.groupName().toUtf8());
-    } else if (code == "211 " && awaiting == Awaiting::GroupReply) {
-        askArticle(connection, connection->askedPosition);
-    } else if (code == "430 " && awaiting == Awaiting::ArticleReply) {
-        answerArrived(connection, false);
-    } else if (code == "480 " || code == "482 ") {
+    if (code == "205 ") {
+        dropConnection(connection, owed.position);
+        return;
+    }
+    if (code == "480 " || code == "482 ") {
         loginRefused(line);
-    } else {
+        return;
+    }
+    bool taken = false;
+    switch (owed.reply) {
+    case Awaiting::Greeting:
+        if ((taken = code == "200 " || code == "201 ")) {
+            if (server().username.isEmpty())
+                askMore(connection);
+            else
+                connection->send(QByteArray("AUTHINFO user ") + server().username.toUtf8(), {Awaiting::UserReply, 0});
+        }
+        break;
+    case Awaiting::UserReply:
+        if ((taken = code == "381 "))
+            connection->send(QByteArray("AUTHINFO pass ") + server().password.toUtf8(), {Awaiting::PasswordReply, 0});
+        break;
+    case Awaiting::PasswordReply:
+        if ((taken = code == "281 "))
+            askMore(connection);
+        break;
+    case Awaiting::GroupReply:
+        if ((taken = code == "211 ")) {
+            for (const qsizetype position : std::exchange(connection->heldForGroup, {}))
+                askArticle(connection, position);
+            askMore(connection);
+        }
+        break;
+    case Awaiting::StatReply:
+    case Awaiting::HeadReply:
+        taken = handleArticleReply(connection, code, owed);
+        break;
+    case Awaiting::QuitReply:
+        break;
+    }
+    if (!taken) {
         Q_EMIT logLine(logText(line));
-        dropConnection(connection);
+        dropConnection(connection, owed.position);
     }
 }
 
-void CheckRun::sendCommand(NntpConnection *connection, NntpConnection::Awaiting reply, QByteArrayView command)
+bool CheckRun::handleArticleReply(NntpConnection *connection, const QByteArray &code, NntpConnection::Owed owed)
 {
-    connection->awaiting = reply;
-    connection->send(command);
+    const bool head = owed.reply == NntpConnection::Awaiting::HeadReply;
+    if (code == (head ? "221 " : "223 ") || code == "430 ") {
+        answerArrived(connection, owed.position, code != "430 ");
+    } else if (code == "412 ") {
+        // Asked again once the group is selected; queries already out may draw "412 " too.
+        connection->heldForGroup.push_back(owed.position);
+        if (connection->heldForGroup.size() == 1)
+            connection->send(QByteArray("GROUP ") + m_nzb.groupName().toUtf8(), {NntpConnection::Awaiting::GroupReply, 0});
+    } else if (code == "500 " && !head) {
+        fallBackToHead();
+        askArticle(connection, owed.position);
+    } else {
+        return false;
+    }
+    return true;
 }
 
-void CheckRun::sayQuit(NntpConnection *connection)
+// Some servers know no STAT; HEAD tells the same at the cost of the header.
+void CheckRun::fallBackToHead()
 {
-    connection->awaiting = NntpConnection::Awaiting::QuitReply;
-    connection->sendQuit();
+    if (!std::exchange(m_askWithHead, true))
+        Q_EMIT logLine(QStringLiteral("STAT is not supported, asking with HEAD instead: ") + server().nickname);
 }
 
-void CheckRun::sendNextStat(NntpConnection *connection)
+// Keeps up to the server's pipeline depth of article queries out; says QUIT when nothing is
+// left for the connection to ask or wait for.
+void CheckRun::askMore(NntpConnection *connection)
 {
+    const auto queriesOut = [connection] { return connection->articlesOut() + qsizetype(connection->heldForGroup.size()); };
     qsizetype position = 0;
-    while (takeNextPosition(position)) {
+    while (queriesOut() < server().pipelineDepth && takeNextPosition(position)) {
         const QueueEntry entry = m_queue->entry(position);
         if (results::MarkChecking(m_nzb, entry.itemIndex))
             m_lastMarkedItem = entry.itemIndex;
         if (isSendableMessageId(entry.messageId)) {
             askArticle(connection, position);
-            return;
+            continue;
         }
         recordAnswer(position, false);
         if (passComplete()) {
-            sayQuit(connection);
+            connection->sendQuit();
             endServerPass();
             return;
         }
     }
-    sayQuit(connection);
+    if (queriesOut() == 0)
+        connection->sendQuit();
 }
 
 // A position to ask: first one that a failed connection left, then the next of the queue.
@@ -223,12 +263,11 @@ bool CheckRun::takeNextPosition(qsizetype &position)
 
 void CheckRun::askArticle(NntpConnection *connection, qsizetype position)
 {
-    connection->askedPosition = position;
     const QByteArrayView id = m_queue->entry(position).messageId;
     QByteArray command;
     command.reserve(id.size() + 7);
-    command.append("STAT <", 6).append(id.data(), id.size()).append('>');
-    sendCommand(connection, NntpConnection::Awaiting::ArticleReply, command);
+    command.append(m_askWithHead ? "HEAD <" : "STAT <", 6).append(id.data(), id.size()).append('>');
+    connection->send(command, {m_askWithHead ? NntpConnection::Awaiting::HeadReply : NntpConnection::Awaiting::StatReply, position});
 }
 
 void CheckRun::recordAnswer(qsizetype position, bool found)
@@ -246,43 +285,55 @@ void CheckRun::recordAnswer(qsizetype position, bool found)
     m_retryQueue.append(entry.itemIndex, entry.messageId);
 }
 
-void CheckRun::answerArrived(NntpConnection *connection, bool found)
+void CheckRun::answerArrived(NntpConnection *connection, qsizetype position, bool found)
 {
-    const qsizetype position = std::exchange(connection->askedPosition, 0);
     recordAnswer(position, found);
     if (passComplete()) {
-        sayQuit(connection);
+        connection->sendQuit();
         endServerPass();
     } else {
-        sendNextStat(connection);
+        askMore(connection);
     }
 }
 
-// The connection closed, by the server or for a reply it cannot take. Its unanswered article
-// is asked again, once, by the next connection that is ready; a second failure counts as missing.
-void CheckRun::dropConnection(NntpConnection *connection)
+// The connection closed, by the server or for a reply it cannot take. Its unanswered articles
+// are asked again, once, by the next connections that are ready; a second failure counts as missing.
+void CheckRun::dropConnection(NntpConnection *connection, qsizetype answering)
 {
-    const qsizetype position = std::exchange(connection->askedPosition, 0);
+    std::vector<qsizetype> unanswered = std::exchange(connection->heldForGroup, {});
+    if (answering != 0)
+        unanswered.insert(unanswered.begin(), answering);
+    for (const NntpConnection::Owed &owed : connection->owed()) {
+        if (owed.position != 0)
+            unanswered.push_back(owed.position);
+    }
     connection->close();
     const auto listed = std::find(m_connections.begin(), m_connections.end(), connection);
     if (listed == m_connections.end())
         return; // of a pass already ended
     m_connections.erase(listed);
     connection->deleteLater();
-    if (position != 0) {
-        quint8 &state = m_entryStates[size_t(position)];
-        if (state & FailedOnce) {
-            recordAnswer(position, false);
-            if (passComplete()) {
-                endServerPass();
-                return;
-            }
-        } else {
-            state |= FailedOnce;
-            m_reasks.push_back(position);
-        }
+    for (const qsizetype position : unanswered) {
+        if (askAgainOrCountMissing(position))
+            return;
     }
     giveUpIfStuck();
+}
+
+// True when that answer completed the pass.
+bool CheckRun::askAgainOrCountMissing(qsizetype position)
+{
+    quint8 &state = m_entryStates[size_t(position)];
+    if (!(state & FailedOnce)) {
+        state |= FailedOnce;
+        m_reasks.push_back(position);
+        return false;
+    }
+    recordAnswer(position, false);
+    if (!passComplete())
+        return false;
+    endServerPass();
+    return true;
 }
 
 // With entries unanswered and no connection left to ask them the server is given up.

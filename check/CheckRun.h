@@ -18,6 +18,8 @@ struct CheckServer {
     int connections = 1; // 1 to 10
     QString username;
     QString password;
+    bool tls = false;
+    int pipelineDepth = 1; // article queries each connection keeps out, 1 to kDeepestPipeline
 
     static CheckServer fromRecord(const ServerRecord &server);
 };
@@ -31,6 +33,9 @@ class CheckRun : public QObject
 public:
     CheckRun(NzbModel &nzb, std::vector<CheckServer> servers, QChar decimalSeparator, QObject *parent = nullptr);
     ~CheckRun() override;
+
+    // For the connections of the next start(): the idle timeout and certificates to trust.
+    void setConnectionOptions(const ConnectionOptions &options) { m_connectionOptions = options; }
 
     // Asks the whole NZB, whatever an earlier check left.
     void start();
@@ -60,15 +65,16 @@ private:
 
     void startServerPass(size_t server);
     void openConnection(const CheckServer &server);
-    void handleReply(NntpConnection *connection, const QByteArray &line);
-    void sendCommand(NntpConnection *connection, NntpConnection::Awaiting reply, QByteArrayView command);
-    void sayQuit(NntpConnection *connection);
-    void sendNextStat(NntpConnection *connection);
+    void handleReply(NntpConnection *connection, const QByteArray &line, NntpConnection::Owed owed);
+    bool handleArticleReply(NntpConnection *connection, const QByteArray &code, NntpConnection::Owed owed);
+    void askMore(NntpConnection *connection);
     void askArticle(NntpConnection *connection, qsizetype position);
+    void fallBackToHead();
     bool takeNextPosition(qsizetype &position);
     void recordAnswer(qsizetype position, bool found);
-    void answerArrived(NntpConnection *connection, bool found);
-    void dropConnection(NntpConnection *connection);
+    void answerArrived(NntpConnection *connection, qsizetype position, bool found);
+    void dropConnection(NntpConnection *connection, qsizetype answering);
+    bool askAgainOrCountMissing(qsizetype position);
     void giveUpIfStuck();
     void loginRefused(const QByteArray &line);
     void giveUpServer();
@@ -83,8 +89,10 @@ private:
     NzbModel &m_nzb;
     const std::vector<CheckServer> m_servers;
     const QChar m_decimalSeparator;
+    ConnectionOptions m_connectionOptions;
     bool m_running = false;
     size_t m_server = 0;
+    bool m_askWithHead = false; // the server answered STAT with "500 " in this pass
 
     const ArticleQueue *m_queue = nullptr; // the loaded NZB's queue, or m_ownedQueue in later passes
     ArticleQueue m_ownedQueue;

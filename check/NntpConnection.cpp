@@ -1,21 +1,16 @@
 #include "check/NntpConnection.h"
 
-#include <QTcpSocket>
+#include <QSslConfiguration>
+#include <QSslSocket>
 
+#include <algorithm>
 #include <utility>
 
 NntpConnection::NntpConnection(QObject *parent)
     : QObject(parent)
-    , m_socket(new QTcpSocket(this))
 {
-    connect(m_socket, &QTcpSocket::readyRead, this, &NntpConnection::readReplies);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &NntpConnection::onError);
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
-        if (!m_closed) {
-            m_closed = true;
-            Q_EMIT closedByServer();
-        }
-    });
+    m_idle.setSingleShot(true);
+    connect(&m_idle, &QTimer::timeout, this, &NntpConnection::onIdle);
 }
 
 NntpConnection::~NntpConnection()
@@ -23,17 +18,51 @@ NntpConnection::~NntpConnection()
     close();
 }
 
-void NntpConnection::open(const QString &host, quint16 port)
+void NntpConnection::open(const QString &host, quint16 port, const ConnectionOptions &options)
 {
-    m_repliesOwed = 1; // the greeting
-    m_socket->connectToHost(host, port);
+    m_idleLimit = std::chrono::seconds(std::clamp(options.idleTimeoutSeconds, 0, kLongestIdleTimeout));
+    m_owed = {{Awaiting::Greeting, 0}};
+    // A plain socket for plain NNTP: it copies each byte once less.
+    if (!options.tls) {
+        m_socket = new QTcpSocket(this);
+        connectSocket();
+        m_socket->connectToHost(host, port);
+    } else {
+        auto *socket = new QSslSocket(this);
+        m_socket = socket;
+        connectSocket();
+        if (!options.extraCaCertificates.isEmpty()) {
+            QSslConfiguration configuration = socket->sslConfiguration();
+            configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + options.extraCaCertificates);
+            socket->setSslConfiguration(configuration);
+        }
+        socket->connectToHostEncrypted(host, port);
+    }
+    noteActivity();
 }
 
-void NntpConnection::send(QByteArrayView command)
+void NntpConnection::connectSocket()
+{
+    connect(m_socket, &QTcpSocket::readyRead, this, &NntpConnection::readReplies);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &NntpConnection::onError);
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        if (!m_closed) {
+            m_closed = true;
+            m_idle.stop();
+            Q_EMIT closedByServer();
+        }
+    });
+}
+
+void NntpConnection::send(QByteArrayView command, Owed owed)
 {
     if (m_closed)
         return;
-    ++m_repliesOwed;
+    if (m_owed.empty())
+        noteActivity(); // the server's silence counts from now
+    m_owed.push_back(owed);
+    if (owed.position != 0)
+        ++m_articlesOut;
     QByteArray line;
     line.reserve(command.size() + 2);
     line.append(command.data(), command.size()).append("\r\n", 2);
@@ -43,7 +72,8 @@ void NntpConnection::send(QByteArrayView command)
 
 void NntpConnection::close()
 {
-    if (m_closed && m_socket->state() == QAbstractSocket::UnconnectedState)
+    m_idle.stop();
+    if (!m_socket || (m_closed && m_socket->state() == QAbstractSocket::UnconnectedState))
         return;
     m_closed = true;
     m_socket->disconnect(this);
@@ -53,13 +83,14 @@ void NntpConnection::close()
 void NntpConnection::sendQuit()
 {
     if (!m_quitSent)
-        send("QUIT");
+        send("QUIT", {Awaiting::QuitReply, 0});
     m_quitSent = true;
 }
 
 void NntpConnection::quitAndClose()
 {
-    if (m_closed)
+    m_idle.stop();
+    if (m_closed || !m_socket)
         return;
     m_closed = true;
     m_socket->disconnect(this);
@@ -78,19 +109,31 @@ void NntpConnection::readReplies()
     char chunk[16384];
     qint64 size;
     while (!m_closed && (size = m_socket->read(chunk, sizeof chunk)) > 0) {
+        noteActivity();
         m_reader.append(QByteArrayView(chunk, size));
         // Only as many lines as were owed when these bytes arrived are replies: a command
         // sent while handling one of them cannot have been answered in the same bytes.
-        int owed = m_repliesOwed;
+        qsizetype owed = qsizetype(m_owed.size()) - (m_inHeader ? 1 : 0);
         QByteArray line;
         while (!m_closed && m_reader.takeLine(line)) {
+            if (m_inHeader) {
+                if (!takeHeaderLine(line))
+                    return;
+                continue;
+            }
             if (owed == 0) {
                 Q_EMIT unexpectedLine(line);
                 return;
             }
             --owed;
-            --m_repliesOwed;
-            Q_EMIT replyReceived(line);
+            if (m_owed.front().reply == Awaiting::HeadReply && line.startsWith("221 ")) {
+                // A multi-line reply: it counts once its header has ended.
+                m_inHeader = true;
+                m_headStatus = line;
+                m_headBytes = 0;
+                continue;
+            }
+            completeReply(line);
         }
         if (!m_closed && m_reader.overflowed()) {
             Q_EMIT unexpectedLine(m_reader.pending());
@@ -99,10 +142,66 @@ void NntpConnection::readReplies()
     }
 }
 
+// One line of a HEAD reply's header; false when the header is too long to be one.
+bool NntpConnection::takeHeaderLine(const QByteArray &line)
+{
+    if (line == ".") {
+        m_inHeader = false;
+        completeReply(std::exchange(m_headStatus, {}));
+        return true;
+    }
+    m_headBytes += line.size() + 2;
+    if (m_headBytes <= kLongestHeader)
+        return true;
+    Q_EMIT unexpectedLine(m_headStatus);
+    return false;
+}
+
+void NntpConnection::completeReply(const QByteArray &line)
+{
+    const Owed owed = m_owed.front();
+    m_owed.pop_front();
+    if (owed.position != 0)
+        --m_articlesOut;
+    Q_EMIT replyReceived(line, owed);
+}
+
 // A server that closes the connection is not a failure: `disconnected` reports it.
 void NntpConnection::onError()
 {
-    if (m_closed || m_socket->error() == QAbstractSocket::RemoteHostClosedError)
+    const QAbstractSocket::SocketError error = m_socket->error();
+    if (m_closed || error == QAbstractSocket::RemoteHostClosedError)
         return;
-    Q_EMIT failed(int(m_socket->error()), m_socket->errorString());
+    const bool tls = error == QAbstractSocket::SslHandshakeFailedError || error == QAbstractSocket::SslInternalError
+                     || error == QAbstractSocket::SslInvalidUserDataError;
+    Q_EMIT failed(int(error), tls ? QStringLiteral("TLS error: ") + m_socket->errorString() : m_socket->errorString());
+}
+
+// Silence while only QUIT is out costs nothing: the connection was done.
+void NntpConnection::onIdle()
+{
+    if (m_closed || m_owed.empty())
+        return;
+    const auto quiet = std::chrono::milliseconds(m_lastActivity.elapsed());
+    if (quiet < m_idleLimit) {
+        m_idle.start(m_idleLimit - quiet);
+        return;
+    }
+    if (m_owed.size() == 1 && m_owed.front().reply == Awaiting::QuitReply) {
+        close();
+        Q_EMIT closedByServer();
+        return;
+    }
+    const qint64 seconds = m_idleLimit.count();
+    Q_EMIT failed(int(QAbstractSocket::SocketTimeoutError),
+                  QStringLiteral("The server sent nothing for %1 %2.").arg(seconds).arg(seconds == 1 ? QLatin1String("second") : QLatin1String("seconds")));
+}
+
+// Restarting a timer per reply would cost more than the reply: the timer is armed once and,
+// when it fires early, re-armed for what is left of the limit.
+void NntpConnection::noteActivity()
+{
+    m_lastActivity.start();
+    if (m_idleLimit.count() > 0 && !m_idle.isActive())
+        m_idle.start(m_idleLimit);
 }

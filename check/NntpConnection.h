@@ -2,24 +2,48 @@
 
 #include "check/ReplyReader.h"
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
+#include <QTimer>
+
+#include <deque>
 
 class QTcpSocket;
 
-// One connection to a newsserver: sends one command at a time and reports each reply line.
-// It expects exactly one reply per command sent, plus the greeting; a line beyond that, or
-// one too long to be a reply, is reported as unexpected, so no answer is ever counted twice.
-// After close() it reports nothing more.
+// How a connection reaches its server.
+struct ConnectionOptions {
+    bool tls = false;                          // implicit TLS from the first byte
+    int idleTimeoutSeconds = 60;               // 0 waits for ever
+    QList<QSslCertificate> extraCaCertificates; // trusted beside the system's store
+};
+
+// One connection to a newsserver. It notes, for each command sent, which reply it is owed and
+// reports each reply with that note, in order, so that several commands may be out at once.
+// A line beyond the replies owed, or one too long to be a reply, is reported as unexpected, so
+// no answer is ever counted twice. After close() it reports nothing more.
 class NntpConnection : public QObject
 {
     Q_OBJECT
 public:
+    enum class Awaiting : quint8 { Greeting, UserReply, PasswordReply, GroupReply, StatReply, HeadReply, QuitReply };
+    struct Owed {
+        Awaiting reply;
+        qsizetype position; // the article's queue position, for StatReply and HeadReply; else 0
+    };
+
+    // What a timer can hold in milliseconds; a longer timeout is this one.
+    static constexpr int kLongestIdleTimeout = 2'000'000;
+    // A HEAD reply longer than this is no article's header.
+    static constexpr qsizetype kLongestHeader = 1024 * 1024;
+
     explicit NntpConnection(QObject *parent = nullptr);
     ~NntpConnection() override;
 
-    void open(const QString &host, quint16 port);
-    // Sends the command with CR LF; its reply will be reported.
-    void send(QByteArrayView command);
+    void open(const QString &host, quint16 port, const ConnectionOptions &options);
+    // Sends the command with CR LF; its reply will be reported with `owed`.
+    void send(QByteArrayView command, Owed owed);
     void close();
     // Sends QUIT, once; its "205 " reply will be reported.
     void sendQuit();
@@ -27,26 +51,39 @@ public:
     void quitAndClose();
     bool isClosed() const { return m_closed; }
     bool quitSent() const { return m_quitSent; }
+    const std::deque<Owed> &owed() const { return m_owed; }
+    // Article queries sent and not yet answered.
+    qsizetype articlesOut() const { return m_articlesOut; }
 
-    // The check's own notes on this connection.
-    enum class Awaiting : quint8 { Greeting, UserReply, PasswordReply, GroupReply, ArticleReply, QuitReply };
-    Awaiting awaiting = Awaiting::Greeting; // what the reply now owed answers
-    qsizetype askedPosition = 0; // queue position of the unanswered article query; 0 for none
+    // The check's own note: positions that drew "412 " and wait for the GROUP reply.
+    std::vector<qsizetype> heldForGroup;
 
 Q_SIGNALS:
-    void replyReceived(const QByteArray &line);
+    void replyReceived(const QByteArray &line, NntpConnection::Owed owed);
     void unexpectedLine(const QByteArray &line);
     void failed(int error, const QString &description);
     // The server closed the connection.
     void closedByServer();
 
 private:
+    void connectSocket();
     void readReplies();
+    bool takeHeaderLine(const QByteArray &line);
+    void completeReply(const QByteArray &line);
     void onError();
+    void onIdle();
+    void noteActivity();
 
-    QTcpSocket *m_socket;
+    QTcpSocket *m_socket = nullptr;
     ReplyReader m_reader;
-    int m_repliesOwed = 0;
+    std::deque<Owed> m_owed;
+    qsizetype m_articlesOut = 0;
+    QTimer m_idle;
+    QElapsedTimer m_lastActivity;
+    std::chrono::seconds m_idleLimit{0};
+    QByteArray m_headStatus;   // the "221 " line whose header lines are being read
+    qsizetype m_headBytes = 0; // of those header lines
+    bool m_inHeader = false;
     bool m_closed = false;
     bool m_quitSent = false;
 };

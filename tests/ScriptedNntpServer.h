@@ -1,17 +1,21 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QSslConfiguration>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <sys/socket.h>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 // An NNTP server in the test process, on loopback. By default it greets with "200 " and answers
 // every STAT with "223 ", QUIT with "205 "; a test replaces `respond` to script a dialogue, or
 // turns `autoGreet` off and talks with send() itself. It records every command it receives.
+// Given a TLS configuration it speaks implicit TLS, as on port 563.
 class ScriptedNntpServer : public QObject
 {
 public:
@@ -23,14 +27,21 @@ public:
     // connection index from 1, the command line without CR LF
     using Responder = std::function<Reply(int, const QByteArray &)>;
 
-    ScriptedNntpServer()
+    explicit ScriptedNntpServer(const QSslConfiguration *tls = nullptr)
     {
-        connect(&m_server, &QTcpServer::newConnection, this, &ScriptedNntpServer::accept);
-        if (!m_server.listen(QHostAddress::LocalHost))
+        if (tls) {
+            auto server = std::make_unique<QSslServer>();
+            server->setSslConfiguration(*tls);
+            m_server = std::move(server);
+        } else {
+            m_server = std::make_unique<QTcpServer>();
+        }
+        connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &ScriptedNntpServer::accept);
+        if (!m_server->listen(QHostAddress::LocalHost))
             qFatal("cannot listen on loopback");
     }
 
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return m_server->serverPort(); }
     int connectionCount() const { return int(m_sockets.size()); }
     // "1> STAT <a@b>" for each command, in the order received.
     const QStringList &commands() const { return m_commands; }
@@ -71,7 +82,7 @@ public:
 private:
     void accept()
     {
-        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
             m_sockets.push_back(socket);
             const int index = int(m_sockets.size());
             m_buffers.emplace_back();
@@ -104,7 +115,7 @@ private:
         }
     }
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
     std::vector<QTcpSocket *> m_sockets;
     std::vector<QByteArray> m_buffers;
     QStringList m_commands;

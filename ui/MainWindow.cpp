@@ -280,6 +280,7 @@ void MainWindow::loadSettings()
         m_servers->appendServer(server, m_chkHide->isChecked() && !server.rowKey.isEmpty());
     if (loaded.read.optionsRead) {
         m_chkOnlyFilenames->setCheckState(Qt::CheckState(loaded.read.contents.namesOnly));
+        m_timeoutSeconds = loaded.read.contents.timeoutSeconds;
         const std::array<int, 9> &widths = loaded.read.contents.columnWidths;
         for (int k = 0; k < 9; ++k)
             (k < 6 ? m_lvwServers : m_lvwItems)->header()->resizeSection(k < 6 ? k : k - 6, widths[size_t(k)]);
@@ -308,6 +309,7 @@ bool MainWindow::saveSettings()
     SettingsContents contents;
     contents.servers = m_servers->servers();
     contents.namesOnly = int(m_chkOnlyFilenames->checkState());
+    contents.timeoutSeconds = m_timeoutSeconds;
     for (int k = 0; k < 9; ++k)
         contents.columnWidths[size_t(k)] = (k < 6 ? m_lvwServers : m_lvwItems)->header()->sectionSize(k < 6 ? k : k - 6);
     const std::optional<SettingsSaveError> error = SaveSettingsFile(m_settingsPath, contents);
@@ -485,6 +487,9 @@ void MainWindow::startCheck()
     }
     enterCheckPhase(CheckPhase::Started);
     m_check = std::make_unique<CheckRun>(*m_nzb, std::move(servers), locale().decimalPoint().front());
+    ConnectionOptions connectionOptions;
+    connectionOptions.idleTimeoutSeconds = m_timeoutSeconds;
+    m_check->setConnectionOptions(connectionOptions);
     connect(m_check.get(), &CheckRun::logLine, &m_log, qOverload<const QString &>(&ActivityLog::append));
     connect(m_check.get(), &CheckRun::finished, this, &MainWindow::finishCheck, Qt::QueuedConnection);
     m_nzb->setCollectRowChanges(true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "nzb/NzbModel.h"
+#include "settings/SettingsFile.h"
 #include "ui/ActivityLog.h"
 #include "ui/UserPrompts.h"
 
@@ -94,6 +95,7 @@ private:
 
     QString m_settingsPath;
     QStringList m_settingsProblem; // the box to show once the window is visible
+    int m_timeoutSeconds = SettingsContents().timeoutSeconds; // kept from Settings.dat, not edited here
     ServerListModel *m_servers = nullptr;
     QTreeView *m_lvwServers = nullptr;
     QPushButton *m_cmdAdd = nullptr;
