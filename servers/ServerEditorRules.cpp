@@ -34,6 +34,13 @@ PortText applyPortRules(const QString &text)
     return {text, false};
 }
 
+QString portAfterTlsTick(const QString &port, bool tls)
+{
+    if (port == (tls ? kDefaultPort : kDefaultTlsPort))
+        return tls ? kDefaultTlsPort : kDefaultPort;
+    return port;
+}
+
 QString firstInputProblem(const EditorInput &input, bool editMode, int serverCount)
 {
     if (input.address.isEmpty())
@@ -56,6 +63,8 @@ ServerRecord recordFromInput(const EditorInput &input, const QString &key)
     record.address = input.address.trimmed();
     record.port = input.port;
     record.threads = input.threads;
+    record.ssl = input.tls;
+    record.pipeline = input.pipeline;
     record.username = input.username.trimmed();
     record.rowKey = key + input.password.trimmed();
     return record;

@@ -8,6 +8,7 @@
 namespace editor {
 
 inline const QString kDefaultPort = QStringLiteral("119");
+inline const QString kDefaultTlsPort = QStringLiteral("563");
 inline const QString kPortTooHigh = QStringLiteral("You can't choose a port higher than 65535. ");
 
 struct PortText {
@@ -16,6 +17,10 @@ struct PortText {
 };
 // "0", empty and any text that is not all digits give "119"; a number above 65535 gives "119" and the message.
 PortText applyPortRules(const QString &text);
+
+// The port after "Use SSL/TLS" was ticked or unticked: the other protocol's default port turns
+// into this one's; any other port was chosen on purpose and stays.
+QString portAfterTlsTick(const QString &port, bool tls);
 
 // What the editor's fields hold when OK is clicked.
 struct EditorInput {
@@ -26,6 +31,8 @@ struct EditorInput {
     bool authentication = false;
     QString username;
     QString password;
+    bool tls = false;
+    QString pipeline = QStringLiteral("1");
 };
 
 // The message of the first check that fails, or an empty text when the input may be stored.

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -105,6 +106,7 @@ private Q_SLOTS:
     void reportsInputProblemsInOrder();
     void limitsTheListTo99InAddModeOnly();
     void showsTheEditedServer();
+    void tlsTickSwitchesOnlyTheDefaultPort();
     void closesOnlyByItsButtonsAndCloseBox();
 
     // The list in the window, with its save points.
@@ -201,11 +203,11 @@ void TestServerWindow::isLaidOutAsDesigned()
     ServerDialog dialog(m_list, 0, prompts, &owner);
     QCOMPARE(dialog.objectName(), QStringLiteral("frmServer"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Add Newsserver"));
-    QCOMPARE(dialog.size(), QSize(313, 265));
+    QCOMPARE(dialog.size(), QSize(313, 289));
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
     QVERIFY(!(dialog.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     QCOMPARE(field(&dialog, "txtServer")->geometry().topLeft(), QPoint(24, 40));
-    QCOMPARE(child<QPushButton>(&dialog, "cmdOK")->geometry(), QRect(168, 232, 65, 25));
+    QCOMPARE(child<QPushButton>(&dialog, "cmdOK")->geometry(), QRect(168, 256, 65, 25));
     QCOMPARE(field(&dialog, "txtPort")->text(), QStringLiteral("119"));
     QCOMPARE(field(&dialog, "txtPassword")->echoMode(), QLineEdit::Password);
     QCOMPARE(field(&dialog, "txtPassword")->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter), int('*'));
@@ -381,6 +383,41 @@ void TestServerWindow::showsTheEditedServer()
     QCOMPARE(child<QComboBox>(&second, "cboThreads")->currentText(), QStringLiteral("1"));
     QVERIFY(child<QCheckBox>(&second, "chkAuth")->isChecked());
     QCOMPARE(field(&second, "txtUsername")->text(), QStringLiteral("user"));
+    QVERIFY(m_messages.isEmpty());
+}
+
+void TestServerWindow::tlsTickSwitchesOnlyTheDefaultPort()
+{
+    ScriptedPrompts prompts(&m_messages, &m_dialogAnswer);
+    ServerDialog add(m_list, 0, prompts, nullptr);
+    QCheckBox *tls = child<QCheckBox>(&add, "chkSSL");
+    QCOMPARE(tls->text(), QStringLiteral("Use SSL/TLS"));
+    tls->setChecked(true);
+    QCOMPARE(field(&add, "txtPort")->text(), QStringLiteral("563"));
+    tls->setChecked(false);
+    QCOMPARE(field(&add, "txtPort")->text(), QStringLiteral("119"));
+    retype(field(&add, "txtPort"), QStringLiteral("8119"));
+    tls->setChecked(true);
+    QCOMPARE(field(&add, "txtPort")->text(), QStringLiteral("8119"));
+    QTest::keyClicks(field(&add, "txtServer"), QStringLiteral("secure.example"));
+    child<QSpinBox>(&add, "spnPipeline")->setValue(16);
+    QTest::mouseClick(child<QPushButton>(&add, "cmdOK"), Qt::LeftButton);
+    QVERIFY(add.result() == QDialog::Accepted);
+    QVERIFY(add.record().ssl);
+    QCOMPARE(add.record().pipeline, QStringLiteral("16"));
+    QCOMPARE(add.record().port, QStringLiteral("8119"));
+
+    ServerRecord stored = server(QStringLiteral("tls.example"), QStringLiteral("K01"));
+    stored.port = QStringLiteral("563");
+    stored.ssl = true;
+    stored.pipeline = QStringLiteral("8");
+    m_list.appendServer(stored, true);
+    ServerDialog edit(m_list, 1, prompts, nullptr);
+    QVERIFY(child<QCheckBox>(&edit, "chkSSL")->isChecked());
+    QCOMPARE(field(&edit, "txtPort")->text(), QStringLiteral("563"));
+    QCOMPARE(child<QSpinBox>(&edit, "spnPipeline")->value(), 8);
+    child<QCheckBox>(&edit, "chkSSL")->setChecked(false);
+    QCOMPARE(field(&edit, "txtPort")->text(), QStringLiteral("119"));
     QVERIFY(m_messages.isEmpty());
 }
 

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QSpinBox>
 
 namespace {
 
@@ -66,6 +67,9 @@ void fitCaptionsBeforeFields(QLabel *const (&captions)[2], std::initializer_list
         field->setGeometry(field->x() + shortfall, field->y(), field->width() - shortfall, field->height());
 }
 
+// The row of "Use SSL/TLS" and the pipeline depth, below the main settings.
+constexpr int kTlsRowHeight = 360;
+
 bool isDigit(QChar c)
 {
     return c >= u'0' && c <= u'9';
@@ -82,7 +86,7 @@ ServerDialog::ServerDialog(const ServerListModel &servers, int editPosition, Use
 {
     setObjectName(QStringLiteral("frmServer"));
     setWindowTitle(QStringLiteral("Add Newsserver"));
-    setFixedSize(px(4695), px(3975));
+    setFixedSize(px(4695), px(3975 + kTlsRowHeight));
     buildMainFrame();
     buildAuthenticationFrame();
     buildButtons();
@@ -93,7 +97,7 @@ ServerDialog::ServerDialog(const ServerListModel &servers, int editPosition, Use
 
 void ServerDialog::buildMainFrame()
 {
-    auto *frame = place<QGroupBox>(this, "Frame1", twipRect(120, 120, 4455, 1905));
+    auto *frame = place<QGroupBox>(this, "Frame1", twipRect(120, 120, 4455, 1905 + kTlsRowHeight));
     frame->setTitle(QStringLiteral("Main Server Settings"));
     makeLabel(frame, "Label1", twipRect(360, 360, 1125, 195), QStringLiteral("Server Address:"));
     m_txtServer = makeField(frame, "txtServer", twipRect(360, 600, 2775, 285));
@@ -107,6 +111,14 @@ void ServerDialog::buildMainFrame()
     m_cboThreads = place<QComboBox>(frame, "cboThreads", twipRect(3360, 1320, 855, 315));
     for (int threads = 1; threads <= 10; ++threads)
         m_cboThreads->addItem(QString::number(threads));
+    m_chkSSL = place<QCheckBox>(frame, "chkSSL", twipRect(360, 1800, 1800, 255));
+    m_chkSSL->setText(QStringLiteral("Use SSL/TLS"));
+    m_chkSSL->resize(m_chkSSL->sizeHint().expandedTo(m_chkSSL->size()));
+    auto *pipelineCaption = makeLabel(frame, "Label7", twipRect(2280, 1830, 1000, 195), QStringLiteral("Pipeline:"));
+    pipelineCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_spnPipeline = place<QSpinBox>(frame, "spnPipeline", twipRect(3360, 1770, 855, 315));
+    m_spnPipeline->setRange(1, kDeepestPipeline);
+    m_spnPipeline->setToolTip(QStringLiteral("Article queries each connection keeps out at once; 1 asks one at a time."));
     for (QWidget *label : frame->findChildren<QLabel *>())
         widenToFit(label, frame->width() - 2);
 
@@ -116,12 +128,14 @@ void ServerDialog::buildMainFrame()
     });
     connect(m_txtNickName, &QLineEdit::textEdited, this, [this] { m_nickNameTyped = true; });
     connect(m_txtPort, &QLineEdit::textChanged, this, &ServerDialog::applyPortRules);
+    connect(m_chkSSL, &QCheckBox::toggled, this,
+            [this](bool tls) { m_txtPort->setText(editor::portAfterTlsTick(m_txtPort->text(), tls)); });
 }
 
 void ServerDialog::buildAuthenticationFrame()
 {
     const QString title = QStringLiteral("Server Requires Authentication  ");
-    auto *frame = place<QGroupBox>(this, "Frame2", twipRect(120, 2160, 4455, 1180));
+    auto *frame = place<QGroupBox>(this, "Frame2", twipRect(120, 2160 + kTlsRowHeight, 4455, 1180));
     frame->setTitle(title);
     QLabel *captions[] = {makeLabel(frame, "Label4", twipRect(220, 400, 765, 195), QStringLiteral("Username:")),
                           makeLabel(frame, "Label3", twipRect(250, 770, 735, 195), QStringLiteral("Password:"))};
@@ -135,7 +149,7 @@ void ServerDialog::buildAuthenticationFrame()
 
     // The tick sits on the frame's top edge, right after its caption.
     const int captionEnd = frame->x() + frame->fontMetrics().horizontalAdvance(title) + px(150);
-    m_chkAuth = place<QCheckBox>(this, "chkAuth", twipRect(120 + 2430, 2160 - 15, 255, 255));
+    m_chkAuth = place<QCheckBox>(this, "chkAuth", twipRect(120 + 2430, 2160 + kTlsRowHeight - 15, 255, 255));
     m_chkAuth->move(qMax(m_chkAuth->x(), captionEnd), m_chkAuth->y());
     m_chkAuth->resize(m_chkAuth->sizeHint().expandedTo(m_chkAuth->size()));
     m_chkAuth->raise();
@@ -145,14 +159,14 @@ void ServerDialog::buildAuthenticationFrame()
 
 void ServerDialog::buildButtons()
 {
-    auto *ok = makeButton(this, "cmdOK", twipRect(2520, 3480, 975, 375), QStringLiteral("OK"), true);
-    auto *cancel = makeButton(this, "cmdCancel", twipRect(3600, 3480, 975, 375), QStringLiteral("Cancel"), true);
+    auto *ok = makeButton(this, "cmdOK", twipRect(2520, 3480 + kTlsRowHeight, 975, 375), QStringLiteral("OK"), true);
+    auto *cancel = makeButton(this, "cmdCancel", twipRect(3600, 3480 + kTlsRowHeight, 975, 375), QStringLiteral("Cancel"), true);
     // Neither button answers Enter by itself.
     for (QPushButton *button : {ok, cancel})
         button->setAutoDefault(false);
     connect(ok, &QPushButton::clicked, this, &ServerDialog::tryToStore);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    QWidget *const order[] = {m_txtServer, m_txtPort, m_txtNickName, m_cboThreads, m_chkAuth, m_txtUsername, m_txtPassword, ok, cancel};
+    QWidget *const order[] = {m_txtServer, m_txtPort, m_txtNickName, m_cboThreads, m_chkSSL, m_spnPipeline, m_chkAuth, m_txtUsername, m_txtPassword, ok, cancel};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -163,6 +177,11 @@ void ServerDialog::showServer(const ServerRecord &server)
     m_txtNickName->setText(server.nickname);
     m_txtPort->setText(QString::number(leadingNumber(server.port)));
     m_cboThreads->setCurrentIndex(editor::threadsEntry(leadingNumber(server.threads)));
+    m_spnPipeline->setValue(leadingNumber(server.pipeline));
+    // Ticked after the port is shown, so that the port stays as stored.
+    m_chkSSL->blockSignals(true);
+    m_chkSSL->setChecked(server.ssl);
+    m_chkSSL->blockSignals(false);
     if (!server.username.isEmpty()) {
         m_chkAuth->setChecked(true);
         m_txtUsername->setText(server.username);
@@ -198,6 +217,8 @@ void ServerDialog::tryToStore()
     input.nickname = m_txtNickName->text();
     input.port = m_txtPort->text();
     input.threads = m_cboThreads->currentText();
+    input.tls = m_chkSSL->isChecked();
+    input.pipeline = QString::number(m_spnPipeline->value());
     input.authentication = m_chkAuth->isChecked();
     input.username = m_txtUsername->text();
     input.password = m_txtPassword->text();

@@ -7,6 +7,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QSpinBox;
 class ServerListModel;
 class UserPrompts;
 
@@ -45,6 +46,8 @@ private:
     QLineEdit *m_txtPort = nullptr;
     QLineEdit *m_txtNickName = nullptr;
     QComboBox *m_cboThreads = nullptr;
+    QCheckBox *m_chkSSL = nullptr;
+    QSpinBox *m_spnPipeline = nullptr;
     QCheckBox *m_chkAuth = nullptr;
     QLineEdit *m_txtUsername = nullptr;
     QLineEdit *m_txtPassword = nullptr;
