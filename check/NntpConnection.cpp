@@ -43,6 +43,8 @@ void NntpConnection::open(const QString &host, quint16 port, const ConnectionOpt
 
 void NntpConnection::connectSocket()
 {
+    // Without it, the queries of a pipeline would wait for the server's acknowledgement.
+    connect(m_socket, &QTcpSocket::connected, this, [this] { m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     connect(m_socket, &QTcpSocket::readyRead, this, &NntpConnection::readReplies);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &NntpConnection::onError);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
@@ -67,7 +69,8 @@ void NntpConnection::send(QByteArrayView command, Owed owed)
     line.reserve(command.size() + 2);
     line.append(command.data(), command.size()).append("\r\n", 2);
     m_socket->write(line);
-    m_socket->flush(); // at once, not at the event loop's next turn
+    if (!m_readingReplies)
+        m_socket->flush(); // at once, not at the event loop's next turn
 }
 
 void NntpConnection::close()
@@ -104,7 +107,17 @@ void NntpConnection::quitAndClose()
     }
 }
 
+// Commands sent while replies are handled go out together, in one write after them.
 void NntpConnection::readReplies()
+{
+    m_readingReplies = true;
+    readAvailableReplies();
+    m_readingReplies = false;
+    if (!m_closed)
+        m_socket->flush();
+}
+
+void NntpConnection::readAvailableReplies()
 {
     char chunk[16384];
     qint64 size;

@@ -68,6 +68,7 @@ Q_SIGNALS:
 private:
     void connectSocket();
     void readReplies();
+    void readAvailableReplies();
     bool takeHeaderLine(const QByteArray &line);
     void completeReply(const QByteArray &line);
     void onError();
@@ -84,6 +85,7 @@ private:
     QByteArray m_headStatus;   // the "221 " line whose header lines are being read
     qsizetype m_headBytes = 0; // of those header lines
     bool m_inHeader = false;
+    bool m_readingReplies = false;
     bool m_closed = false;
     bool m_quitSent = false;
 };
