@@ -1,6 +1,8 @@
 // A fast NNTP responder for the check benchmarks, on loopback: greets with "200 ", answers every
 // STAT with "223 0 <id>", QUIT with "205 " and anything else with "500 ". One thread, epoll.
-//   orvalis-bench-responder [PORT]     (0 or none: any free port; the port is printed first)
+// With a delay it sends each reply that long after its command arrived, however many commands
+// are in flight, as a server far away would.
+//   orvalis-bench-responder [PORT [DELAY_MS]]     (port 0 or none: any free port; printed first)
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,28 +14,40 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <unordered_map>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 struct Client {
     std::string input;
     std::string output;
 };
 
-void answer(Client &client)
+// A reply waiting for its time; with one delay for all, they fall due in the order they came.
+struct Delayed {
+    Clock::time_point due;
+    int fd;
+    std::string reply;
+};
+
+void answer(Client &client, std::string &replies)
 {
     size_t start = 0, end;
     while ((end = client.input.find("\r\n", start)) != std::string::npos) {
         const std::string_view line(client.input.data() + start, end - start);
         if (line.substr(0, 5) == "STAT ")
-            client.output.append("223 0 ").append(line.substr(5)).append("\r\n");
+            replies.append("223 0 ").append(line.substr(5)).append("\r\n");
         else if (line == "QUIT")
-            client.output.append("205 bye\r\n");
+            replies.append("205 bye\r\n");
         else
-            client.output.append("500 what?\r\n");
+            replies.append("500 what?\r\n");
         start = end + 2;
     }
     client.input.erase(0, start);
@@ -55,6 +69,7 @@ bool flush(int fd, Client &client)
 int main(int argc, char **argv)
 {
     const int port = argc > 1 ? std::atoi(argv[1]) : 0;
+    const auto delay = std::chrono::milliseconds(argc > 2 ? std::atoi(argv[2]) : 0);
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
     const int yes = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -77,10 +92,24 @@ int main(int argc, char **argv)
     event.data.fd = listener;
     epoll_ctl(poller, EPOLL_CTL_ADD, listener, &event);
     std::unordered_map<int, Client> clients;
+    std::deque<Delayed> delayed;
     epoll_event ready[64];
     char buffer[65536];
     for (;;) {
-        const int count = epoll_wait(poller, ready, 64, -1);
+        while (!delayed.empty() && delayed.front().due <= Clock::now()) {
+            const auto open = clients.find(delayed.front().fd);
+            if (open != clients.end()) {
+                open->second.output += delayed.front().reply;
+                flush(open->first, open->second);
+            }
+            delayed.pop_front();
+        }
+        int wait = -1;
+        if (!delayed.empty()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(delayed.front().due - Clock::now());
+            wait = int(std::max<long long>(0, left.count()));
+        }
+        const int count = epoll_wait(poller, ready, 64, wait);
         for (int i = 0; i < count; ++i) {
             const int fd = ready[i].data.fd;
             if (fd == listener) {
@@ -103,7 +132,12 @@ int main(int argc, char **argv)
                 client.input.append(buffer, size_t(received));
             if (received == 0 || (received < 0 && errno != EAGAIN))
                 open = false;
-            answer(client);
+            std::string replies;
+            answer(client, replies);
+            if (delay.count() > 0 && !replies.empty())
+                delayed.push_back({Clock::now() + delay, fd, std::move(replies)});
+            else
+                client.output += replies;
             if (!flush(fd, client) || !open) {
                 close(fd);
                 clients.erase(fd);
