@@ -2,7 +2,7 @@
 // in arbitrary chunks: every check must end, with counts that stay within the NZB.
 //
 // Input: a first byte of options (bits 0-1: connections - 1; bit 2: a second server; bit 3:
-// user and password), then chunks, each a length byte (0 to 255) and that many bytes. A
+// user and password; bits 4-5: a pipeline depth of 1, 2, 4 or 16), then chunks, each a length byte (0 to 255) and that many bytes. A
 // connection gets the next chunk when it is accepted and after each command it sends; a chunk
 // without a complete line at its end is followed by the next at once, since the checker waits
 // for the rest. When the chunks run out, or at an empty chunk, the server closes the connection.
@@ -118,6 +118,8 @@ std::vector<CheckServer> serversFor(std::uint8_t options, quint16 port)
     server.port = port;
     server.portText = QString::number(port);
     server.connections = 1 + (options & 3);
+    static constexpr int kDepths[] = {1, 2, 4, 16};
+    server.pipelineDepth = kDepths[(options >> 4) & 3];
     if (options & 8) {
         server.username = QStringLiteral("user");
         server.password = QStringLiteral("secret");
