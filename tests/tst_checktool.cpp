@@ -46,6 +46,7 @@ private Q_SLOTS:
     void dumpsCorpusFiles();
     void checksWithTheGivenServers();
     void checksWithTheTickedServersOfASettingsFile();
+    void takesTheTimeoutFromSettingsUnlessGiven();
 };
 
 void TestCheckTool::dumpsSummaryItemsAndQueue()
@@ -134,6 +135,13 @@ void TestCheckTool::rejectsBadUsage_data()
     QTest::newRow("bad --now") << QStringList{QStringLiteral("--dump"), QStringLiteral("--now"), QStringLiteral("yesterday"), kSample};
     QTest::newRow("--now without seconds") << QStringList{QStringLiteral("--dump"), QStringLiteral("--now"),
                                                           QStringLiteral("2026-12-07T12:00"), kSample};
+    for (const char *depth : {"0", "101", "x", "+4", ""})
+        QTest::newRow(qPrintable(QStringLiteral("--pipeline \"%1\"").arg(QLatin1String(depth))))
+            << QStringList{QStringLiteral("--pipeline"), QLatin1String(depth), kSample};
+    for (const char *seconds : {"-1", "1s", "2000001", ""})
+        QTest::newRow(qPrintable(QStringLiteral("--timeout \"%1\"").arg(QLatin1String(seconds))))
+            << QStringList{QStringLiteral("--timeout"), QLatin1String(seconds), kSample};
+    QTest::newRow("--ca-file without certificates") << QStringList{QStringLiteral("--ca-file"), kSample, kSample};
 }
 
 void TestCheckTool::rejectsBadUsage()
@@ -250,6 +258,24 @@ void TestCheckTool::checksWithTheTickedServersOfASettingsFile()
     QCOMPARE(none.exitCode, 4);
     QCOMPARE(none.out, QByteArray());
     QCOMPARE(runTool({QStringLiteral("--settings"), dir.filePath(QStringLiteral("missing.dat")), nzb}).exitCode, 4);
+}
+
+void TestCheckTool::takesTheTimeoutFromSettingsUnlessGiven()
+{
+    ScriptedNntpServer silent;
+    silent.respond = nullptr;
+    SettingsContents contents;
+    contents.servers = {{QStringLiteral("silent"), QStringLiteral("127.0.0.1"), QString::number(silent.port()), QStringLiteral("1"),
+                         QString(), QStringLiteral("K01"), true}};
+    contents.timeoutSeconds = 1;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Settings.dat"));
+    QVERIFY(!SaveSettingsFile(path, contents));
+    const Run fromSettings = runTool({QStringLiteral("--settings"), path, kSample});
+    QCOMPARE(fromSettings.exitCode, 1);
+    QVERIFY2(fromSettings.out.contains("\nServer error: 5 - The server sent nothing for 1 second.\n"), fromSettings.out.constData());
+    const Run given = runTool({QStringLiteral("--timeout"), QStringLiteral("2"), QStringLiteral("--settings"), path, kSample});
+    QVERIFY2(given.out.contains("\nServer error: 5 - The server sent nothing for 2 seconds.\n"), given.out.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCheckTool)

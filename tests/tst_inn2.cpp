@@ -16,6 +16,8 @@ namespace {
 
 constexpr quint16 kPlainPort = 1119;
 constexpr quint16 kAuthPort = 1120;
+constexpr quint16 kTlsPort = 1563; // with AUTHINFO and the self-signed certificate below
+const QString kCertificate = QStringLiteral("/tmp/orvalis-inn2/etc/cert.pem");
 
 // Three files: one complete, one with two segments the server lacks, one listing 10 of 12 parts.
 QByteArray postedNzb()
@@ -68,6 +70,7 @@ private Q_SLOTS:
     void commandLineReportsWhatWasPosted_data();
     void commandLineReportsWhatWasPosted();
     void refusedLoginHandsOverToTheNextServer();
+    void refusesAnUntrustedCertificate();
     void windowShowsTheSameResults();
 
 private:
@@ -77,9 +80,9 @@ private:
 
 void TestInn2::initTestCase()
 {
-    if (!serverUp(kPlainPort) || !serverUp(kAuthPort)) {
+    if (!serverUp(kPlainPort) || !serverUp(kAuthPort) || !serverUp(kTlsPort)) {
         if (qEnvironmentVariableIsSet("ORVALIS_REQUIRE_INN2"))
-            QFAIL("INN 2 is not listening on 127.0.0.1:1119 and 1120; tools/inn2/inn2-up.sh starts it");
+            QFAIL("INN 2 is not listening on 127.0.0.1:1119, 1120 and 1563; tools/inn2/inn2-up.sh starts it");
         QSKIP("INN 2 is not running on loopback (tools/inn2/inn2-up.sh starts it)");
     }
     m_nzb = writeTestFile(m_dir, QStringLiteral("posted.nzb"), postedNzb());
@@ -87,17 +90,24 @@ void TestInn2::initTestCase()
 
 void TestInn2::commandLineReportsWhatWasPosted_data()
 {
-    QTest::addColumn<QString>("server");
-    QTest::newRow("1 connection") << QStringLiteral("127.0.0.1:1119:1");
-    QTest::newRow("10 connections") << QStringLiteral("127.0.0.1:1119:10");
-    QTest::newRow("1 connection, logged in") << QStringLiteral("127.0.0.1:1120:1:tester:s3cret");
-    QTest::newRow("10 connections, logged in") << QStringLiteral("127.0.0.1:1120:10:tester:s3cret");
+    QTest::addColumn<QStringList>("options");
+    const QString server = QStringLiteral("--server");
+    const QStringList tls{QStringLiteral("--tls"), QStringLiteral("--ca-file"), kCertificate};
+    const QString pipelined = QStringLiteral("--pipeline");
+    QTest::newRow("1 connection") << QStringList{server, QStringLiteral("127.0.0.1:1119:1")};
+    QTest::newRow("10 connections") << QStringList{server, QStringLiteral("127.0.0.1:1119:10")};
+    QTest::newRow("1 connection, logged in") << QStringList{server, QStringLiteral("127.0.0.1:1120:1:tester:s3cret")};
+    QTest::newRow("10 connections, logged in") << QStringList{server, QStringLiteral("127.0.0.1:1120:10:tester:s3cret")};
+    QTest::newRow("2 connections, 16 queries each") << QStringList{server, QStringLiteral("127.0.0.1:1119:2"), pipelined, QStringLiteral("16")};
+    QTest::newRow("TLS, logged in") << tls + QStringList{server, QStringLiteral("127.0.0.1:1563:4:tester:s3cret")};
+    QTest::newRow("TLS, logged in, pipelined") << tls + QStringList{server, QStringLiteral("localhost:1563:1:tester:s3cret"),
+                                                                    pipelined, QStringLiteral("8")};
 }
 
 void TestInn2::commandLineReportsWhatWasPosted()
 {
-    QFETCH(QString, server);
-    const Run run = runTool({QStringLiteral("--files"), QStringLiteral("--server"), server, m_nzb});
+    QFETCH(QStringList, options);
+    const Run run = runTool(QStringList{QStringLiteral("--files")} + options + QStringList{m_nzb});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.out.endsWith(kReport + kFiles), run.out.constData());
     const QList<QByteArray> lines = run.out.split('\n');
@@ -115,6 +125,15 @@ void TestInn2::refusedLoginHandsOverToTheNextServer()
                              "Terminating newsserver: 127.0.0.1:1120\n"));
     QVERIFY(run.out.contains("Initializing newsserver: 127.0.0.1:1119\n"));
     QVERIFY2(run.out.endsWith(kReport + kFiles), run.out.constData());
+}
+
+// Without the test's certificate among the trusted ones, the TLS server is refused.
+void TestInn2::refusesAnUntrustedCertificate()
+{
+    const Run run = runTool({QStringLiteral("--tls"), QStringLiteral("--server"), QStringLiteral("127.0.0.1:1563:1:tester:s3cret"), m_nzb});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.contains("\nServer error: 13 - TLS error: The certificate is self-signed, and untrusted\n"), run.out.constData());
+    QVERIFY(run.out.endsWith("Parts checked: 35\nUndownloadable parts: 37\n100% of the data can't be downloaded!\n\n"));
 }
 
 void TestInn2::windowShowsTheSameResults()
