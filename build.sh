@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake make g++ pkg-config qt6-base-dev libpugixml-dev)
+packages=(cmake make g++ pkg-config qt6-base-dev libpugixml-dev zlib1g-dev)
 test_packages=(clang libclang-rt-14-dev)
 
 install_missing() {

@@ -1,6 +1,7 @@
 #include "nzb/NzbLoader.h"
 
 #include "nzb/Blanks.h"
+#include "nzb/GzipReader.h"
 #include "nzb/Numbers.h"
 #include "nzb/NzbText.h"
 #include "nzb/SubjectParsing.h"
@@ -25,6 +26,8 @@ enum FailureNumber {
     PathFileAccessError = 75,
     NoFileElements = 1001,
     FileWithoutSubject = 1002,
+    InvalidGzip = 1003,
+    UnpackedTooLarge = 1004,
 };
 
 // Dates beyond a million years either way are not dates a post can have.
@@ -282,6 +285,32 @@ std::optional<NzbLoadResult> readWholeFile(const QString &path, QByteArray &byte
     return std::nullopt;
 }
 
+QString sizeText(qint64 bytes)
+{
+    if (bytes > 0 && bytes % (1 << 20) == 0)
+        return QString::number(bytes >> 20) + QLatin1String(" MiB");
+    return QString::number(bytes) + QLatin1String(" bytes");
+}
+
+// Replaces gzip-compressed bytes by their content; plain bytes stay as they are.
+std::optional<NzbLoadResult> unpackIfCompressed(QByteArray &bytes, const LoadOptions &options)
+{
+    if (!gzip::looksCompressed(bytes))
+        return std::nullopt;
+    gzip::Unpacked unpacked = gzip::unpack(bytes, qsizetype(qMax<qint64>(options.largestUnpacked, 0)));
+    switch (unpacked.status) {
+    case gzip::Unpacked::Status::Ok:
+        bytes = std::move(unpacked.text);
+        return std::nullopt;
+    case gzip::Unpacked::Status::TooLarge:
+        return failure(UnpackedTooLarge, QLatin1String("The NZB file is too large: unpacked, it is over ")
+                                             + sizeText(options.largestUnpacked));
+    case gzip::Unpacked::Status::Invalid:
+        break;
+    }
+    return failure(InvalidGzip, QLatin1String("The file is not a valid gzip file: ") + unpacked.problem);
+}
+
 } // namespace
 
 QString NzbLoadResult::boxTitle() const
@@ -315,9 +344,12 @@ NzbLoadResult LoadNzb(const QString &path, const LoadOptions &options)
         QByteArray bytes;
         if (auto failed = readWholeFile(filePath, bytes))
             return std::move(*failed);
-        return parseAndBuild(std::move(bytes), path, options, [&filePath] {
+        if (auto failed = unpackIfCompressed(bytes, options))
+            return std::move(*failed);
+        return parseAndBuild(std::move(bytes), path, options, [&filePath, &options] {
             QByteArray again;
             readWholeFile(filePath, again);
+            unpackIfCompressed(again, options);
             return again;
         });
     } catch (const std::bad_alloc &) {
@@ -328,6 +360,8 @@ NzbLoadResult LoadNzb(const QString &path, const LoadOptions &options)
 NzbLoadResult LoadNzbFromBytes(QByteArray bytes, const QString &path, const LoadOptions &options)
 {
     try {
+        if (auto failed = unpackIfCompressed(bytes, options))
+            return std::move(*failed);
         const QByteArray original = bytes;
         bytes.detach();
         return parseAndBuild(std::move(bytes), path, options, [&original] { return original; });

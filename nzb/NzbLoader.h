@@ -9,11 +9,16 @@
 
 #include <memory>
 
+// The most a gzip-compressed NZB may unpack to: far above real NZBs (a hundred megabytes is
+// a very large one), and a bound on what a small file made to unpack to gigabytes can cost.
+constexpr qint64 kLargestUnpackedNzb = qint64(1) << 30;
+
 struct LoadOptions {
     bool namesOnly = false;           // show file names instead of subjects
     QDateTime now;                    // local date-time the post age is counted to
     QChar decimalSeparator = u'.';    // of the missing percentage
     QString previousGroupName;        // kept when the new NZB names no group
+    qint64 largestUnpacked = kLargestUnpackedNzb; // of a gzip-compressed NZB, in bytes
 };
 
 // What a load gives: a new model, an XML parse error, or another failure.
@@ -34,7 +39,8 @@ struct NzbLoadResult {
     QStringList boxLines() const;  // the box text, one entry per line
 };
 
-// Reads, decodes and parses the NZB at `path` (blanks at both ends removed).
+// Reads, decodes and parses the NZB at `path` (blanks at both ends removed). Bytes that begin
+// as gzip does are unpacked first, whatever the file's name.
 NzbLoadResult LoadNzb(const QString &path, const LoadOptions &options);
 
 // The same for bytes already in memory; `path` is only shown in the summary.

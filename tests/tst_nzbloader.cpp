@@ -1,6 +1,9 @@
 #include "nzb/NzbLoader.h"
 
+#include "GzipBytes.h"
 #include "TestFiles.h"
+
+#include "nzb/GzipReader.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -67,6 +70,72 @@ qint64 secondsAt(QDate date, QTime time)
     return QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
 }
 
+QByteArray readTestFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(path));
+    return file.readAll();
+}
+
+// Everything a load shows but the path: the box, or summary, warning, group, rows and queue.
+QStringList describe(const NzbLoadResult &result)
+{
+    if (!result.loaded())
+        return QStringList{result.boxTitle()} + result.boxLines();
+    const NzbModel &model = *result.model;
+    QStringList lines = model.summary().logLines().mid(1) + result.warningLines;
+    lines << model.groupName();
+    for (int index = 1; index <= model.itemCount(); ++index)
+        lines << model.item(index).name + u'\t' + model.item(index).partsText();
+    for (qsizetype position = 1; position <= model.articleQueue().count(); ++position)
+        lines << model.articleQueue().entry(position).text();
+    return lines;
+}
+
+// The peak resident size since construction, over the size then (Linux: clear_refs resets the peak).
+class PeakResidentGrowth
+{
+public:
+    PeakResidentGrowth()
+    {
+        QFile clear(QStringLiteral("/proc/self/clear_refs"));
+        m_valid = clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+        clear.close();
+        m_start = kilobytes("VmRSS:");
+        m_valid = m_valid && m_start > 0 && kilobytes("VmHWM:") - m_start < 1024;
+    }
+    bool valid() const { return m_valid; }
+    qint64 bytes() const { return (kilobytes("VmHWM:") - m_start) * 1024; }
+
+private:
+    static qint64 kilobytes(const char *field)
+    {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            return 0;
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith(field))
+                return line.mid(qstrlen(field)).trimmed().chopped(2).trimmed().toLongLong();
+        return 0;
+    }
+
+    bool m_valid = false;
+    qint64 m_start = 0;
+};
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 } // namespace
 
 class TestNzbLoader : public QObject
@@ -92,6 +161,13 @@ private Q_SLOTS:
     void reportsUnreadableFiles();
     void neverExpandsOrFetchesEntities();
     void loadsEveryCorpusFileConsistently();
+    void loadsGzipAsItsContent_data();
+    void loadsGzipAsItsContent();
+    void loadsCorpusFilesGzipped();
+    void reportsDamagedGzip_data();
+    void reportsDamagedGzip();
+    void refusesWhatUnpacksBeyondTheLimit();
+    void unpacksABombWithinTheLimitsMemory();
 };
 
 void TestNzbLoader::summaryCountsAndRounding_data()
@@ -457,7 +533,7 @@ void TestNzbLoader::neverExpandsOrFetchesEntities()
 void TestNzbLoader::loadsEveryCorpusFileConsistently()
 {
     const QDir corpus(QStringLiteral(ORVALIS_CORPUS_DIR));
-    const QStringList names = corpus.entryList({QStringLiteral("*.nzb")}, QDir::Files);
+    const QStringList names = corpus.entryList({QStringLiteral("*.nzb"), QStringLiteral("*.nzb.gz")}, QDir::Files);
     if (names.isEmpty())
         QSKIP("The corpus of real NZB files is not present.");
     int loaded = 0;
@@ -481,6 +557,167 @@ void TestNzbLoader::loadsEveryCorpusFileConsistently()
         }
     }
     QVERIFY(loaded >= 10);
+}
+
+void TestNzbLoader::loadsGzipAsItsContent_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("name");
+
+    const QByteArray sample = readTestFile(QStringLiteral(ORVALIS_TEST_DATA "/sample.nzb"));
+    const qsizetype half = sample.indexOf("<segment ", sample.size() / 2) + 4; // inside a tag
+    QTest::newRow("sample") << sample << gzipped(sample) << QStringLiteral("sample.nzb.gz");
+    QTest::newRow("stored, not compressed") << sample << gzipped(sample, 0) << QStringLiteral("sample.nzb.gz");
+    QTest::newRow("renamed without .gz") << sample << gzipped(sample, 9) << QStringLiteral("sample.nzb");
+    QTest::newRow("two members, split inside a tag")
+        << sample << gzipped(sample.left(half)) + gzipped(sample.mid(half)) << QStringLiteral("sample.nzb.gz");
+    QTest::newRow("a member per byte, some empty") << sample << [&sample] {
+        QByteArray file = gzipped(QByteArray());
+        for (char c : sample)
+            file += gzipped(QByteArray(1, c)) + gzipped(QByteArray());
+        return file;
+    }() << QStringLiteral("sample.nzb.gz");
+    QTest::newRow("zero padding after the end")
+        << sample << gzipped(sample) + QByteArray(512, '\0') << QStringLiteral("sample.nzb.gz");
+
+    // Errors in the content give the same box, line numbers counted in the unpacked text.
+    const QByteArray mismatch = "<?xml version=\"1.0\"?>\r\n<nzb>\r\n<file subject=\"a\">\r\n</nzb>\r\n";
+    QTest::newRow("mismatched tag on line 4") << mismatch << gzipped(mismatch) << QStringLiteral("bad.nzb.gz");
+    const QByteArray latin1 = "<nzb>\n\n\n<file\nsubject=\"caf\xE9\"/></nzb>";
+    QTest::newRow("invalid UTF-8 on line 5") << latin1 << gzipped(latin1) << QStringLiteral("bad.nzb.gz");
+    QTest::newRow("empty member") << QByteArray() << gzipped(QByteArray()) << QStringLiteral("empty.nzb.gz");
+    QTest::newRow("empty file named .gz") << QByteArray() << QByteArray() << QStringLiteral("empty.nzb.gz");
+    QTest::newRow("plain file named .gz") << sample << sample << QStringLiteral("plain.nzb.gz");
+    QTest::newRow("no files listed") << QByteArray("<nzb/>") << gzipped("<nzb/>") << QStringLiteral("none.nzb.gz");
+}
+
+void TestNzbLoader::loadsGzipAsItsContent()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    const QString plainPath = writeTestFile(dir, QStringLiteral("plain.xml"), text);
+    const QString packedPath = writeTestFile(dir, name, file);
+
+    const NzbLoadResult plain = LoadNzb(plainPath, optionsAt(kNow));
+    const NzbLoadResult packed = LoadNzb(packedPath, optionsAt(kNow));
+    QCOMPARE(packed.kind, plain.kind);
+    QCOMPARE(describe(packed), describe(plain));
+    if (packed.loaded())
+        QCOMPARE(packed.model->summary().lines[0], QStringLiteral("NZB file: ") + packedPath);
+    QCOMPARE(describe(LoadNzbFromBytes(file, name, optionsAt(kNow))), describe(plain));
+}
+
+void TestNzbLoader::loadsCorpusFilesGzipped()
+{
+    const QDir corpus(QStringLiteral(ORVALIS_CORPUS_DIR));
+    const QStringList names = corpus.entryList({QStringLiteral("*.nzb")}, QDir::Files);
+    if (names.isEmpty())
+        QSKIP("The corpus of real NZB files is not present.");
+    for (const QString &name : names) {
+        const QByteArray text = readTestFile(corpus.filePath(name));
+        QCOMPARE(describe(load(gzipped(text))), describe(load(text)));
+    }
+
+    // Compressed by others; these were saved with CR LF line ends, their plain forms with LF.
+    for (const char *name : {"ravencentric-nzb--big_buck_bunny.nzb", "ravencentric-nzb--spec_example.nzb"}) {
+        const QString plain = corpus.filePath(QLatin1String(name));
+        const NzbLoadResult packed = LoadNzb(plain + QStringLiteral(".gz"), optionsAt(kNow));
+        QVERIFY2(packed.loaded(), name);
+        QCOMPARE(describe(packed), describe(LoadNzb(plain, optionsAt(kNow))));
+    }
+    // Named .gz but plain XML: the bytes decide.
+    QVERIFY(LoadNzb(corpus.filePath(QStringLiteral("ravencentric-nzb--invalid_gzipped_nzb.nzb.gz")), optionsAt(kNow))
+                .loaded());
+}
+
+void TestNzbLoader::reportsDamagedGzip_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("problem");
+
+    const QByteArray good = gzipped(nzbDocument({{"a (1/2)", "1", {"alt.a"}, segmentIds(2)}}));
+    const auto changed = [&good](qsizetype at, char byte) {
+        QByteArray file = good;
+        file[at] = byte;
+        return file;
+    };
+    const QString cut = QStringLiteral("it ends in the middle of the compressed data");
+    QTest::newRow("cut in half") << good.left(good.size() / 2) << cut;
+    QTest::newRow("last byte missing") << good.chopped(1) << cut;
+    QTest::newRow("signature only") << QByteArray("\x1f\x8b") << cut;
+    QTest::newRow("second member cut after one byte") << good + "\x1f" << cut;
+    QTest::newRow("second member cut in half") << good + good.left(good.size() / 2) << cut;
+    QTest::newRow("wrong CRC") << changed(good.size() - 8, char(good[good.size() - 8] ^ 1))
+                               << QStringLiteral("incorrect data check");
+    QTest::newRow("wrong length") << changed(good.size() - 4, char(good[good.size() - 4] ^ 1))
+                                  << QStringLiteral("incorrect length check");
+    QTest::newRow("invalid block type") << changed(10, char(good[10] | 0x06)) << QStringLiteral("invalid block type");
+    QTest::newRow("unknown method") << changed(2, 7) << QStringLiteral("unknown compression method");
+    QTest::newRow("text after the end") << good + "<nzb/>" << QStringLiteral("other data follows the compressed data");
+    QTest::newRow("text after zero padding") << good + QByteArray(4, '\0') + "x"
+                                             << QStringLiteral("other data follows the compressed data");
+}
+
+void TestNzbLoader::reportsDamagedGzip()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, problem);
+    QTemporaryDir dir;
+    const NzbLoadResult result = LoadNzb(writeTestFile(dir, QStringLiteral("damaged.nzb.gz"), file), optionsAt(kNow));
+    QVERIFY(!result.model);
+    QCOMPARE(result.kind, NzbLoadResult::Kind::Failure);
+    QCOMPARE(result.boxTitle(), QStringLiteral("Error loading NZB"));
+    QCOMPARE(result.boxLines(), QStringList{QStringLiteral("1003 - The file is not a valid gzip file: ") + problem});
+    QCOMPARE(describe(load(file)), describe(result));
+}
+
+void TestNzbLoader::refusesWhatUnpacksBeyondTheLimit()
+{
+    LoadOptions options = optionsAt(kNow);
+    options.largestUnpacked = 1 << 20;
+    QByteArray text = nzbDocument({{"a (1/1)", "1", {}, segmentIds(1)}});
+    text += QByteArray(options.largestUnpacked - text.size(), '\n');
+
+    QVERIFY(load(gzipped(text), options).loaded());
+    const NzbLoadResult over = load(gzipped(text + "\n"), options);
+    QCOMPARE(over.kind, NzbLoadResult::Kind::Failure);
+    QCOMPARE(over.boxLines(), QStringList{QStringLiteral("1004 - The NZB file is too large: unpacked, it is over 1 MiB")});
+    // Across members the content counts as a whole.
+    QCOMPARE(describe(load(gzipped(text.left(1000)) + gzipped(text.mid(1000) + "\n"), options)), describe(over));
+
+    options.largestUnpacked = 1000;
+    QCOMPARE(load(gzipped(text), options).boxLines(),
+             QStringList{QStringLiteral("1004 - The NZB file is too large: unpacked, it is over 1000 bytes")});
+    // Plain files are not limited by it.
+    QVERIFY(load(text, options).loaded());
+}
+
+void TestNzbLoader::unpacksABombWithinTheLimitsMemory()
+{
+    // 4 GiB of spaces in 4 MB: one 16 MiB member again and again.
+    const QByteArray member = GzipWriter(9).add(QByteArray(1 << 20, ' '), 16).finish();
+    QByteArray bomb;
+    for (int i = 0; i < 256; ++i)
+        bomb += member;
+    constexpr qsizetype kLimit = qsizetype(64) << 20;
+
+    const PeakResidentGrowth peak;
+    const gzip::Unpacked unpacked = gzip::unpack(bomb, kLimit);
+    QCOMPARE(unpacked.status, gzip::Unpacked::Status::TooLarge);
+    QVERIFY(unpacked.text.isEmpty());
+    if (!kSanitized && peak.valid())
+        QVERIFY2(peak.bytes() < 2 * kLimit, qPrintable(QString::number(peak.bytes())));
+
+    // Just within the limit the content is whole.
+    const gzip::Unpacked fits = gzip::unpack(member + member + member + member, kLimit);
+    QCOMPARE(fits.status, gzip::Unpacked::Status::Ok);
+    QCOMPARE(fits.text.size(), kLimit);
+    QVERIFY(fits.text.count(' ') == kLimit);
+    QCOMPARE(gzip::unpack(member + member + member + member + gzipped(" "), kLimit).status,
+             gzip::Unpacked::Status::TooLarge);
 }
 
 QTEST_GUILESS_MAIN(TestNzbLoader)
