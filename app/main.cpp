@@ -51,6 +51,8 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     nameApplication();
+    // Lets the desktop match the window to orvalis.desktop, its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("orvalis"));
     MainWindow window(nullptr, DefaultSettingsPath());
     window.show();
     window.showSettingsProblem();
