@@ -4,12 +4,15 @@
 #   ./build.sh test   build and run the whole test suite, then again built with AddressSanitizer
 #                     and UndefinedBehaviorSanitizer, then each fuzz target for 60 seconds; as root
 #                     it also installs and starts INN 2 on loopback (tools/inn2/) for the tests
-#                     against a real server
+#                     against a real server; it also makes the Debian package and, as root,
+#                     installs it, starts the installed program and removes it again
+#   ./build.sh package   build a Release and make the Debian package (build-pkg/orvalis_*.deb)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake make g++ pkg-config qt6-base-dev libpugixml-dev zlib1g-dev)
 test_packages=(clang libclang-rt-14-dev)
+package_packages=(dpkg-dev)
 
 install_missing() {
     local missing=()
@@ -32,6 +35,24 @@ run_tests() {
     QT_QPA_PLATFORM=offscreen ctest --test-dir "$1" --output-on-failure -j2
 }
 
+# make_package FOLDER: the Debian package of the build in FOLDER; sets deb to its path.
+make_package() {
+    (cd "$1" && cpack -G DEB)
+    deb=$1/orvalis_$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt")_$(dpkg --print-architecture).deb
+    [ -f "$deb" ]
+}
+
+# check_package: installs $deb, checks that the installed program gives the package's version,
+# then removes it, so that the next run installs its own build.
+check_package() {
+    local expected said
+    expected="Orvalis $(dpkg-deb -f "$deb" Version)"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --reinstall "./$deb"
+    said=$(QT_QPA_PLATFORM=offscreen /usr/bin/Orvalis --version)
+    DEBIAN_FRONTEND=noninteractive apt-get remove -y orvalis
+    [ "$said" = "$expected" ] || { echo "installed Orvalis says '$said', not '$expected'" >&2; return 1; }
+}
+
 case "${1:-}" in
 run)
     install_missing "${packages[@]}"
@@ -39,7 +60,7 @@ run)
     exec ./build/app/Orvalis "${@:2}"
     ;;
 test)
-    install_missing "${packages[@]}" "${test_packages[@]}"
+    install_missing "${packages[@]}" "${test_packages[@]}" "${package_packages[@]}"
     if ((EUID == 0)); then
         # Comes up while the build runs; its tests are then required.
         tools/inn2/inn2-up.sh >build-inn2.log 2>&1 &
@@ -52,6 +73,10 @@ test)
         export ORVALIS_REQUIRE_INN2=1
     fi
     run_tests build
+    make_package build
+    if ((EUID == 0)); then
+        check_package
+    fi
     build build-asan -DORVALIS_SANITIZE=ON -DORVALIS_BENCH=OFF
     run_tests build-asan
     cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DORVALIS_FUZZ=ON \
@@ -59,8 +84,14 @@ test)
     cmake --build build-fuzz -j2 --target fuzzers
     fuzz/run.sh build-fuzz 60
     ;;
+package)
+    install_missing "${packages[@]}" "${package_packages[@]}"
+    build build-pkg -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DORVALIS_BENCH=OFF
+    make_package build-pkg
+    echo "$deb"
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|package" >&2
     exit 64
     ;;
 esac
