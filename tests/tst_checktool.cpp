@@ -1,5 +1,6 @@
 // orvalis-check end to end: its output is a contract for scripts.
 
+#include "GzipBytes.h"
 #include "ScriptedNntpServer.h"
 #include "TestFiles.h"
 
@@ -44,6 +45,7 @@ private Q_SLOTS:
     void rejectsBadUsage_data();
     void rejectsBadUsage();
     void dumpsCorpusFiles();
+    void dumpsCompressedNzbs();
     void checksWithTheGivenServers();
     void checksWithTheTickedServersOfASettingsFile();
     void takesTheTimeoutFromSettingsUnlessGiven();
@@ -123,6 +125,28 @@ void TestCheckTool::reportsParseErrorsAndFailures()
     const Run empty = runTool({QStringLiteral("--dump"), writeTestFile(dir, QStringLiteral("nofiles.nzb"), "<nzb/>")});
     QCOMPARE(empty.exitCode, 3);
     QCOMPARE(empty.err, QByteArray("Error loading NZB: 1001 - The NZB file lists no files.\n"));
+}
+
+void TestCheckTool::dumpsCompressedNzbs()
+{
+    QFile sample(kSample);
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    const QByteArray packedBytes = gzipped(sample.readAll());
+    QTemporaryDir dir;
+    const QString packed = writeTestFile(dir, QStringLiteral("sample.nzb.gz"), packedBytes);
+
+    const Run plainRun = runTool({QStringLiteral("--dump"), QStringLiteral("--now"), kNow, kSample});
+    const Run packedRun = runTool({QStringLiteral("--dump"), QStringLiteral("--now"), kNow, packed});
+    QCOMPARE(packedRun.exitCode, 0);
+    QCOMPARE(packedRun.out, QByteArray(plainRun.out).replace(kSample.toUtf8(), packed.toUtf8()));
+    QCOMPARE(packedRun.err, plainRun.err);
+
+    QByteArray badCrc = packedBytes;
+    badCrc[badCrc.size() - 8] = char(badCrc[badCrc.size() - 8] ^ 0xff);
+    const Run damaged = runTool({QStringLiteral("--dump"), writeTestFile(dir, QStringLiteral("bad.nzb.gz"), badCrc)});
+    QCOMPARE(damaged.exitCode, 3);
+    QCOMPARE(damaged.out, QByteArray());
+    QCOMPARE(damaged.err, QByteArray("Error loading NZB: 1003 - The file is not a valid gzip file: incorrect data check\n"));
 }
 
 void TestCheckTool::rejectsBadUsage_data()

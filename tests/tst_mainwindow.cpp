@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include "GzipBytes.h"
 #include "ScriptedPrompts.h"
 #include "TestFiles.h"
 
@@ -44,6 +45,7 @@ private Q_SLOTS:
     void laysControlsOutAsDesigned();
     void drawsCrispStatusIcons();
     void dialogsStartInTheFolderUsedLast();
+    void loadsCompressedNzbsEveryWay();
 
 private:
     template<typename T>
@@ -307,6 +309,55 @@ void TestMainWindow::dialogsStartInTheFolderUsedLast()
     answer(dir.filePath(QStringLiteral("saved")));
     QCOMPARE(prompts.saveLogPath(), dir.filePath(QStringLiteral("saved.txt")));
     QCOMPARE(FolderOfPath(QStringLiteral("no-folder")), QString());
+}
+
+void TestMainWindow::loadsCompressedNzbsEveryWay()
+{
+    QFile sample(kSample);
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    QTemporaryDir dir;
+    const QString packed = writeTestFile(dir, QStringLiteral("sample.nzb.gz"), gzipped(sample.readAll()));
+
+    QtPrompts prompts(m_window);
+    QStringList filters;
+    QTimer::singleShot(0, [&filters, packed] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        filters = dialog->nameFilters();
+        dialog->selectFile(packed);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    QCOMPARE(prompts.openNzbPath(), packed);
+    QCOMPARE(filters, QStringList{QStringLiteral("NZB Files (*.nzb *.nzb.gz)")});
+
+    m_window->loadFromCommandLine(packed);
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Orvalis (0/5)"));
+    QCOMPARE(m_window->activityLog().lines()[0], QStringLiteral("NZB file: ") + packed);
+
+    // A damaged one says so and keeps what was loaded.
+    m_messages.clear();
+    const QString cut = writeTestFile(dir, QStringLiteral("cut.nzb.gz"), gzipped("<nzb>\n").chopped(3));
+    m_window->loadNzb(cut);
+    QCOMPARE(m_messages.size(), 1);
+    QCOMPARE(m_messages[0].title, QStringLiteral("Error loading NZB"));
+    QCOMPARE(m_messages[0].text,
+             QStringLiteral("1003 - The file is not a valid gzip file: it ends in the middle of the compressed data"));
+    QCOMPARE(m_window->nzb().itemCount(), 3);
+
+    m_window->show();
+    child<QTabBar>("TabStrip")->setCurrentIndex(1);
+    auto *log = child<QListView>("lstLog");
+    m_window->loadNzb(writeTestFile(dir, QStringLiteral("one.nzb"),
+                                    "<nzb><file subject=\"a (1/1)\"><segments><segment>a@x</segment></segments></file></nzb>"));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Orvalis (0/1)"));
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(packed)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(log->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(log->viewport(), &drop);
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Orvalis (0/5)"));
 }
 
 void TestMainWindow::followsTheCheckPhases()

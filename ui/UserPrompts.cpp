@@ -41,7 +41,7 @@ QString QtPrompts::runFileDialog(bool save)
     QFileDialog dialog(m_owner, save ? QStringLiteral("Save") : QStringLiteral("Open"), m_lastDialogFolder);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setNameFilter(save ? QStringLiteral("Log File (*.txt)") : QStringLiteral("NZB Files (*.nzb)"));
+    dialog.setNameFilter(save ? QStringLiteral("Log File (*.txt)") : QStringLiteral("NZB Files (*.nzb *.nzb.gz)"));
     dialog.setDefaultSuffix(save ? QStringLiteral("txt") : QStringLiteral("nzb"));
     // The question before replacing a file is on by default; links are followed only when saving.
     dialog.setOption(QFileDialog::DontResolveSymlinks, !save);
