@@ -5,7 +5,8 @@
 // user and password; bits 4-5: a pipeline depth of 1, 2, 4 or 16), then chunks, each a length byte (0 to 255) and that many bytes. A
 // connection gets the next chunk when it is accepted and after each command it sends; a chunk
 // without a complete line at its end is followed by the next at once, since the checker waits
-// for the rest. When the chunks run out, or at an empty chunk, the server closes the connection.
+// for the rest, and so is one that leaves a "221 " reply's header open (no "." line yet). When
+// the chunks run out, or at an empty chunk, the server closes the connection.
 
 #include "FuzzCheck.h"
 #include "check/CheckRun.h"
@@ -13,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QHash>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -60,6 +62,8 @@ public:
     {
         while (QTcpSocket *socket = m_server.nextPendingConnection())
             delete socket;
+        m_lines.clear();
+        m_headerOpen.clear();
         for (QTcpSocket *socket : findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly)) {
             socket->abort();
             delete socket;
@@ -99,13 +103,33 @@ private:
             if (verbose())
                 std::fprintf(stderr, "S%p: %s\n", static_cast<void *>(socket), chunk.toPercentEncoding(" <>@").constData());
             socket->write(chunk);
-            if (chunk.endsWith("\r\n"))
+            if (chunk.endsWith("\r\n") && !leavesHeaderOpen(socket, chunk))
                 return;
         }
         socket->disconnectFromHost();
     }
 
+    // Follows the lines sent on the socket: whether the last "221 " line still waits for its ".".
+    bool leavesHeaderOpen(QTcpSocket *socket, const QByteArray &chunk)
+    {
+        QByteArray &line = m_lines[socket];
+        bool &open = m_headerOpen[socket];
+        for (const char c : chunk) {
+            line += c;
+            if (!line.endsWith("\r\n"))
+                continue;
+            if (line.startsWith("221 "))
+                open = true;
+            else if (line == ".\r\n")
+                open = false;
+            line.clear();
+        }
+        return open;
+    }
+
     QTcpServer m_server;
+    QHash<QTcpSocket *, QByteArray> m_lines;
+    QHash<QTcpSocket *, bool> m_headerOpen;
     const std::uint8_t *m_data = nullptr;
     std::size_t m_size = 0;
     std::size_t m_offset = 0;
