@@ -103,7 +103,9 @@ private:
             if (verbose())
                 std::fprintf(stderr, "S%p: %s\n", static_cast<void *>(socket), chunk.toPercentEncoding(" <>@").constData());
             socket->write(chunk);
-            if (chunk.endsWith("\r\n") && !leavesHeaderOpen(socket, chunk))
+            // Every chunk is followed, also those that end inside a line.
+            const bool headerOpen = leavesHeaderOpen(socket, chunk);
+            if (chunk.endsWith("\r\n") && !headerOpen)
                 return;
         }
         socket->disconnectFromHost();
