@@ -2,33 +2,13 @@
 // content within the limit that zlib packs again and the reader unpacks to the same bytes.
 
 #include "FuzzCheck.h"
+#include "GzipBytes.h"
 #include "nzb/GzipReader.h"
-
-#include <zlib.h>
 
 #include <cstdint>
 
-namespace {
-
 // Small, so that inputs made to unpack to far more are met quickly and often.
 constexpr qsizetype kLimit = qsizetype(1) << 20;
-
-QByteArray pack(const QByteArray &text, int level)
-{
-    z_stream stream{};
-    FUZZ_CHECK(deflateInit2(&stream, level, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK);
-    QByteArray packed(qsizetype(deflateBound(&stream, uLong(text.size()))), Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
-    stream.avail_in = uInt(text.size());
-    stream.next_out = reinterpret_cast<Bytef *>(packed.data());
-    stream.avail_out = uInt(packed.size());
-    FUZZ_CHECK(deflate(&stream, Z_FINISH) == Z_STREAM_END);
-    packed.resize(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    return packed;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -48,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray &text = unpacked.text;
     FUZZ_CHECK(text.size() <= kLimit);
 
-    const QByteArray packed = pack(text, size > 0 ? data[size - 1] % 10 : 6);
+    const QByteArray packed = gzipped(text, size > 0 ? data[size - 1] % 10 : 6);
     const gzip::Unpacked again = gzip::unpack(packed, kLimit);
     FUZZ_CHECK(again.status == gzip::Unpacked::Status::Ok && again.text == text);
     // The limit is exact: content of its size fits, one byte more does not.

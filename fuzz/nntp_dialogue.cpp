@@ -62,8 +62,7 @@ public:
     {
         while (QTcpSocket *socket = m_server.nextPendingConnection())
             delete socket;
-        m_lines.clear();
-        m_headerOpen.clear();
+        m_sent.clear();
         for (QTcpSocket *socket : findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly)) {
             socket->abort();
             delete socket;
@@ -114,24 +113,27 @@ private:
     // Follows the lines sent on the socket: whether the last "221 " line still waits for its ".".
     bool leavesHeaderOpen(QTcpSocket *socket, const QByteArray &chunk)
     {
-        QByteArray &line = m_lines[socket];
-        bool &open = m_headerOpen[socket];
+        SentLines &sent = m_sent[socket];
         for (const char c : chunk) {
-            line += c;
-            if (!line.endsWith("\r\n"))
+            sent.line += c;
+            if (!sent.line.endsWith("\r\n"))
                 continue;
-            if (line.startsWith("221 "))
-                open = true;
-            else if (line == ".\r\n")
-                open = false;
-            line.clear();
+            if (sent.line.startsWith("221 "))
+                sent.headerOpen = true;
+            else if (sent.line == ".\r\n")
+                sent.headerOpen = false;
+            sent.line.clear();
         }
-        return open;
+        return sent.headerOpen;
     }
 
+    struct SentLines {
+        QByteArray line; // the unfinished last line
+        bool headerOpen = false;
+    };
+
     QTcpServer m_server;
-    QHash<QTcpSocket *, QByteArray> m_lines;
-    QHash<QTcpSocket *, bool> m_headerOpen;
+    QHash<QTcpSocket *, SentLines> m_sent;
     const std::uint8_t *m_data = nullptr;
     std::size_t m_size = 0;
     std::size_t m_offset = 0;
