@@ -65,8 +65,10 @@ ServerRecord recordFromInput(const EditorInput &input, const QString &key)
     record.threads = input.threads;
     record.ssl = input.tls;
     record.pipeline = input.pipeline;
-    record.username = input.username.trimmed();
-    record.rowKey = key + input.password.trimmed();
+    // Unticked, the server needs no login: stored credentials would still be sent, in clear
+    // text on a plain connection.
+    record.username = input.authentication ? input.username.trimmed() : QString();
+    record.rowKey = key + (input.authentication ? input.password.trimmed() : QString());
     return record;
 }
 

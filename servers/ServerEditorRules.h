@@ -38,7 +38,8 @@ struct EditorInput {
 // The message of the first check that fails, or an empty text when the input may be stored.
 QString firstInputProblem(const EditorInput &input, bool editMode, int serverCount);
 
-// The record the input stores, trimmed as the list keeps it; `checked` is left to the caller.
+// The record the input stores, trimmed as the list keeps it, with no user name or password
+// unless authentication is ticked; `checked` is left to the caller.
 ServerRecord recordFromInput(const EditorInput &input, const QString &key);
 
 // The entry of the thread list ("1" to "10", counted from 0) nearest to `threads`.

@@ -19,7 +19,7 @@ struct SettingsContents {
     int timeoutSeconds = 60; // 0 for none
 };
 
-// The document, byte for byte. It needs at least one server: the options go into the last one.
+// The document, byte for byte. The options go into the last server, or into `data` when there is none.
 QByteArray WriteSettingsDocument(const SettingsContents &contents);
 
 struct SettingsReadResult {

@@ -282,8 +282,8 @@ void TestServerList::checksInputInOrder()
 
 void TestServerList::storesTrimmedInput()
 {
-    const editor::EditorInput input{QStringLiteral("  news.example.com "), QStringLiteral("   "), QStringLiteral("0119"),
-                                    QStringLiteral("7"), false, QStringLiteral(" user "), QStringLiteral(" pass word ")};
+    editor::EditorInput input{QStringLiteral("  news.example.com "), QStringLiteral("   "), QStringLiteral("0119"),
+                              QStringLiteral("7"), true, QStringLiteral(" user "), QStringLiteral(" pass word ")};
     const ServerRecord server = editor::recordFromInput(input, QStringLiteral("K05"));
     QCOMPARE(server.address, QStringLiteral("news.example.com"));
     QCOMPARE(server.nickname, QString());
@@ -292,6 +292,11 @@ void TestServerList::storesTrimmedInput()
     QCOMPARE(server.username, QStringLiteral("user"));
     QCOMPARE(server.rowKey, QStringLiteral("K05pass word"));
     QCOMPARE(server.password(), QStringLiteral("pass word"));
+    // Unticked, the fields are not stored: the check would send them to a server that needs none.
+    input.authentication = false;
+    const ServerRecord open = editor::recordFromInput(input, QStringLiteral("K05"));
+    QCOMPARE(open.username, QString());
+    QCOMPARE(open.rowKey, QStringLiteral("K05"));
     QCOMPARE(editor::threadsEntry(0), 0);
     QCOMPARE(editor::threadsEntry(10), 9);
     QCOMPARE(editor::threadsEntry(250), 9);

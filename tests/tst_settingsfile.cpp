@@ -134,6 +134,17 @@ void TestSettingsFile::roundTripsEveryField()
     QCOMPARE(read.contents.namesOnly, 2);
     QCOMPARE(read.contents.columnWidths, contents.columnWidths);
     QCOMPARE(read.contents.servers[1].password(), QString()); // the key alone: no password
+
+    // With no server left, the options stand directly inside `data`.
+    contents.servers.clear();
+    contents.timeoutSeconds = 5;
+    const QByteArray empty = WriteSettingsDocument(contents);
+    QVERIFY(empty.contains("<data>\n\t<namesonly>2</namesonly>\n\t<Column1>1</Column1>"));
+    const SettingsReadResult none = ReadSettingsDocument(empty);
+    QCOMPARE(none.problem, QString());
+    QVERIFY(none.optionsRead && none.contents.servers.empty());
+    QCOMPARE(none.contents.columnWidths, contents.columnWidths);
+    QCOMPARE(none.contents.timeoutSeconds, 5);
 }
 
 // Files written by older versions read as before, and older readers find their elements by name.

@@ -304,7 +304,7 @@ void MainWindow::showSettingsProblem()
 
 bool MainWindow::saveSettings()
 {
-    if (m_settingsPath.isEmpty() || m_servers->count() == 0)
+    if (m_settingsPath.isEmpty())
         return false;
     SettingsContents contents;
     contents.servers = m_servers->servers();
@@ -356,10 +356,8 @@ void MainWindow::editSelectedServer()
 void MainWindow::removeSelectedServers()
 {
     m_servers->removeServers(selectedServerPositions());
-    if (m_servers->count() == 0)
-        m_cmdRemove->setEnabled(false); // the file keeps the servers it held
-    else
-        saveSettings();
+    m_cmdRemove->setEnabled(m_servers->count() > 0);
+    saveSettings();
 }
 
 void MainWindow::showServerPopup(const QPoint &position)
@@ -391,7 +389,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         m_checkRefresh.stop();
         m_log.flush();
     }
-    saveSettings(); // only when servers are listed: an empty list leaves the file as it is
+    saveSettings();
     event->accept();
 }
 
