@@ -2,6 +2,7 @@
 
 #include "nzb/Blanks.h"
 #include "nzb/GzipReader.h"
+#include "nzb/LogText.h"
 #include "nzb/Numbers.h"
 #include "nzb/NzbText.h"
 #include "nzb/SubjectParsing.h"
@@ -158,7 +159,7 @@ LoadSummary makeSummary(const QString &path, const LoadStatistics &statistics, c
 {
     const QString days = lastDate ? QString::number(daysSincePosted(*lastDate, now)) : QStringLiteral("?");
     return {{
-        QLatin1String("NZB file: ") + path,
+        singleLogLine(QLatin1String("NZB file: ") + path),
         QLatin1String("Files found: ") + QString::number(statistics.fileCount),
         QLatin1String("Message-ID's required: ") + QString::number(statistics.requiredCount),
         QLatin1String("Message-ID's found: ") + QString::number(statistics.foundCount),
@@ -266,30 +267,50 @@ NzbLoadResult parseAndBuild(QByteArray bytes, const QString &path, const LoadOpt
     return buildModel(document, path, options);
 }
 
-std::optional<NzbLoadResult> readWholeFile(const QString &path, QByteArray &bytes)
+QString sizeText(qint64 bytes)
+{
+    if (bytes > 0 && bytes % (1 << 20) == 0)
+        return QString::number(bytes >> 20) + QLatin1String(" MiB");
+    return QString::number(bytes) + QLatin1String(" bytes");
+}
+
+// Reads a pipe or a device piece by piece, so that one without end costs no more than the bound.
+QByteArray readAtMost(QFile &file, qint64 largest)
+{
+    QByteArray bytes;
+    while (bytes.size() <= largest) {
+        const QByteArray piece = file.read(1 << 20);
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+    }
+    return bytes;
+}
+
+std::optional<NzbLoadResult> readWholeFile(const QString &path, qint64 largest, QByteArray &bytes)
 {
     const QFileInfo info(path);
     if (!info.exists())
         return failure(FileNotFound, QStringLiteral("File not found"));
     if (info.isDir())
         return failure(PathFileAccessError, QStringLiteral("Path/File access error: the path names a folder"));
+    const auto tooLarge = [largest] {
+        return failure(UnpackedTooLarge, QLatin1String("The NZB file is too large: it is over ") + sizeText(largest));
+    };
+    if (info.size() > largest)
+        return tooLarge();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (file.error() == QFileDevice::PermissionsError)
             return failure(PermissionDenied, QStringLiteral("Permission denied"));
         return failure(PathFileAccessError, QStringLiteral("Path/File access error: ") + file.errorString());
     }
-    bytes = file.readAll();
+    bytes = info.isFile() ? file.readAll() : readAtMost(file, largest);
     if (file.error() != QFileDevice::NoError)
         return failure(PathFileAccessError, QStringLiteral("Path/File access error: ") + file.errorString());
+    if (bytes.size() > largest)
+        return tooLarge();
     return std::nullopt;
-}
-
-QString sizeText(qint64 bytes)
-{
-    if (bytes > 0 && bytes % (1 << 20) == 0)
-        return QString::number(bytes >> 20) + QLatin1String(" MiB");
-    return QString::number(bytes) + QLatin1String(" bytes");
 }
 
 // Replaces gzip-compressed bytes by their content; plain bytes stay as they are.
@@ -342,13 +363,14 @@ NzbLoadResult LoadNzb(const QString &path, const LoadOptions &options)
     const QString filePath = trimBlanks(path);
     try {
         QByteArray bytes;
-        if (auto failed = readWholeFile(filePath, bytes))
+        const qint64 largest = qMax<qint64>(options.largestUnpacked, 0);
+        if (auto failed = readWholeFile(filePath, largest, bytes))
             return std::move(*failed);
         if (auto failed = unpackIfCompressed(bytes, options))
             return std::move(*failed);
-        return parseAndBuild(std::move(bytes), path, options, [&filePath, &options] {
+        return parseAndBuild(std::move(bytes), path, options, [&filePath, &options, largest] {
             QByteArray again;
-            readWholeFile(filePath, again);
+            readWholeFile(filePath, largest, again);
             unpackIfCompressed(again, options);
             return again;
         });

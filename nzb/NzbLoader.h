@@ -18,7 +18,7 @@ struct LoadOptions {
     QDateTime now;                    // local date-time the post age is counted to
     QChar decimalSeparator = u'.';    // of the missing percentage
     QString previousGroupName;        // kept when the new NZB names no group
-    qint64 largestUnpacked = kLargestUnpackedNzb; // of a gzip-compressed NZB, in bytes
+    qint64 largestUnpacked = kLargestUnpackedNzb; // of an NZB file, and of a gzip-compressed one unpacked, in bytes
 };
 
 // What a load gives: a new model, an XML parse error, or another failure.

@@ -10,6 +10,9 @@
 #include <QTest>
 
 #include <set>
+#include <thread>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -691,8 +694,25 @@ void TestNzbLoader::refusesWhatUnpacksBeyondTheLimit()
     options.largestUnpacked = 1000;
     QCOMPARE(load(gzipped(text), options).boxLines(),
              QStringList{QStringLiteral("1004 - The NZB file is too large: unpacked, it is over 1000 bytes")});
-    // Plain files are not limited by it.
+    // Bytes already in memory are not limited by it; a file is, before it is read.
     QVERIFY(load(text, options).loaded());
+    QTemporaryDir dir;
+    QVERIFY(LoadNzb(writeTestFile(dir, QStringLiteral("fits.nzb"), text.left(1000)), options).kind != NzbLoadResult::Kind::Failure);
+    const QString tooLarge = QStringLiteral("1004 - The NZB file is too large: it is over 1000 bytes");
+    QCOMPARE(LoadNzb(writeTestFile(dir, QStringLiteral("over.nzb"), text.left(1001)), options).boxLines(), QStringList{tooLarge});
+    // A device without end, and a pipe, are read piece by piece up to the limit.
+    QCOMPARE(LoadNzb(QStringLiteral("/dev/zero"), options).boxLines(), QStringList{tooLarge});
+    const QString fifo = dir.filePath(QStringLiteral("pipe.nzb"));
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    options.largestUnpacked = 1 << 20;
+    std::thread writer([&fifo, &text] {
+        QFile pipe(fifo);
+        if (pipe.open(QIODevice::WriteOnly))
+            pipe.write(text);
+    });
+    const NzbLoadResult piped = LoadNzb(fifo, options);
+    writer.join();
+    QCOMPARE(describe(piped), describe(load(text, options)));
 }
 
 void TestNzbLoader::unpacksABombWithinTheLimitsMemory()
