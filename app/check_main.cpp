@@ -1,6 +1,7 @@
 // orvalis-check: the core of Orvalis on the command line, for scripts and tests.
 
 #include "check/CheckRun.h"
+#include "nzb/LogText.h"
 #include "nzb/NzbLoader.h"
 #include "settings/SettingsFile.h"
 
@@ -28,16 +29,6 @@ void writeLine(std::FILE *stream, const QString &line)
     std::fflush(stream); // a script sees each line as soon as it is written
 }
 
-// Keeps one record per line: TAB, CR and LF inside a field become blanks.
-QString singleLine(QString text)
-{
-    for (QChar &c : text) {
-        if (c == u'\t' || c == u'\r' || c == u'\n')
-            c = u' ';
-    }
-    return text;
-}
-
 int usageError(const QString &message)
 {
     writeLine(stderr, QStringLiteral("orvalis-check: ") + message);
@@ -49,14 +40,14 @@ void printModel(const NzbModel &model)
 {
     for (const QString &line : model.summary().logLines())
         writeLine(stdout, line);
-    writeLine(stdout, QStringLiteral("Group: ") + singleLine(model.groupName()));
+    writeLine(stdout, QStringLiteral("Group: ") + singleLogLine(model.groupName()));
     for (int index = 1; index <= model.itemCount(); ++index) {
         const NzbItem &item = model.item(index);
-        writeLine(stdout, QString::number(index) + u'\t' + singleLine(item.name) + u'\t' + item.partsText());
+        writeLine(stdout, QString::number(index) + u'\t' + singleLogLine(item.name) + u'\t' + item.partsText());
     }
     const ArticleQueue &queue = model.articleQueue();
     for (qsizetype position = 1; position <= queue.count(); ++position)
-        writeLine(stdout, singleLine(queue.entry(position).text()));
+        writeLine(stdout, singleLogLine(queue.entry(position).text()));
 }
 
 // Loads the NZB; on failure says why on standard error and gives the exit code.

@@ -60,6 +60,15 @@ void ResetRowsToQueued(NzbModel &nzb)
     }
 }
 
+void SettleUnfinishedRows(NzbModel &nzb)
+{
+    for (int item = 1; item <= nzb.itemCount(); ++item) {
+        const NzbItem &row = nzb.item(item);
+        if (row.segmentCount > 0 && row.status != ItemStatus::Available)
+            settle(nzb, item, ItemStatus::Missing);
+    }
+}
+
 QStringList WriteSummary(const NzbModel &nzb, QChar decimalSeparator)
 {
     qint64 available = 0;

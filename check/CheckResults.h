@@ -15,6 +15,9 @@ bool MarkChecking(NzbModel &nzb, int item);
 void RecordFound(NzbModel &nzb, int item);
 void RecordNotFound(NzbModel &nzb, int item);
 void ResetRowsToQueued(NzbModel &nzb);
+// At the end of a check: every row with segments that is not Available shows Missing
+// (partially) with what was found, also one whose entries no server came to ask.
+void SettleUnfinishedRows(NzbModel &nzb);
 
 // The report's lines: parts checked, undownloadable parts, the share that can't be
 // downloaded or "All OK!", and an empty line. The share is left out when no part was announced.

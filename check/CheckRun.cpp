@@ -2,6 +2,7 @@
 
 #include "check/CheckResults.h"
 #include "check/NntpConnection.h"
+#include "nzb/LogText.h"
 
 #include <algorithm>
 
@@ -19,6 +20,14 @@ bool isSendableMessageId(QByteArrayView id)
 bool holdsLineBreakOrNul(const QString &text)
 {
     return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
+}
+
+// A newsgroup name as a GROUP command can carry it: printable, no blanks, within the line limit.
+bool isSendableGroup(QByteArrayView group)
+{
+    if (group.isEmpty() || group.size() > 497)
+        return false;
+    return std::all_of(group.begin(), group.end(), [](char c) { return c >= 33 && c <= 126; });
 }
 
 // A reply as the log shows it: one character per byte.
@@ -95,10 +104,11 @@ void CheckRun::stop()
 void CheckRun::startServerPass(size_t server)
 {
     m_server = server;
+    ++m_passNumber;
     const CheckServer &current = m_servers[server];
-    Q_EMIT logLine(QStringLiteral("Initializing newsserver: ") + current.nickname);
+    log(QStringLiteral("Initializing newsserver: ") + current.nickname);
     if (!m_pendingErrorLine.isEmpty())
-        Q_EMIT logLine(std::exchange(m_pendingErrorLine, {}));
+        log(std::exchange(m_pendingErrorLine, {}));
     m_statusText = QStringLiteral(" Checking NZB with newsserver: ") + current.nickname;
     m_retryQueue.clear();
     m_entryStates.assign(size_t(m_queue->count()) + 1, Unanswered);
@@ -106,6 +116,8 @@ void CheckRun::startServerPass(size_t server)
     m_askWithHead = false;
     m_queuePosition = 0;
     m_answers = 0;
+    m_reopensLeft = current.connections;
+    m_errorsLogged.clear();
 
     QString fault;
     if (current.port == 0)
@@ -129,13 +141,12 @@ void CheckRun::openConnection(const CheckServer &server)
     connect(connection, &NntpConnection::replyReceived, this,
             [this, connection](const QByteArray &line, NntpConnection::Owed owed) { handleReply(connection, line, owed); });
     connect(connection, &NntpConnection::unexpectedLine, this, [this, connection](const QByteArray &line) {
-        Q_EMIT logLine(logText(line));
+        log(logText(line));
         dropConnection(connection, 0);
     });
     connect(connection, &NntpConnection::closedByServer, this, [this, connection] { dropConnection(connection, 0); });
-    connect(connection, &NntpConnection::failed, this, [this](int error, const QString &description) {
-        m_pendingErrorLine = QStringLiteral("Server error: %1 - %2").arg(error).arg(description);
-        giveUpServer();
+    connect(connection, &NntpConnection::failed, this, [this, connection](int error, const QString &description) {
+        connectionFailed(connection, QStringLiteral("Server error: %1 - %2").arg(error).arg(description));
     });
     ConnectionOptions options = m_connectionOptions;
     options.tls = server.tls;
@@ -160,6 +171,7 @@ void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line, N
     switch (owed.reply) {
     case Awaiting::Greeting:
         if ((taken = code == "200 " || code == "201 ")) {
+            connection->greeted = true;
             if (server().username.isEmpty())
                 askMore(connection);
             else
@@ -169,6 +181,8 @@ void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line, N
     case Awaiting::UserReply:
         if ((taken = code == "381 "))
             connection->send(QByteArray("AUTHINFO pass ") + server().password.toUtf8(), {Awaiting::PasswordReply, 0});
+        else if ((taken = code == "281 ")) // the user name alone was enough
+            askMore(connection);
         break;
     case Awaiting::PasswordReply:
         if ((taken = code == "281 "))
@@ -185,11 +199,9 @@ void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line, N
     case Awaiting::HeadReply:
         taken = handleArticleReply(connection, code, owed);
         break;
-    case Awaiting::QuitReply:
-        break;
     }
     if (!taken) {
-        Q_EMIT logLine(logText(line));
+        log(logText(line));
         dropConnection(connection, owed.position);
     }
 }
@@ -200,10 +212,16 @@ bool CheckRun::handleArticleReply(NntpConnection *connection, const QByteArray &
     if (code == (head ? "221 " : "223 ") || code == "430 ") {
         answerArrived(connection, owed.position, code != "430 ");
     } else if (code == "412 ") {
+        const QByteArray group = m_nzb.groupName().toUtf8();
+        if (!isSendableGroup(group)) {
+            m_pendingErrorLine = QStringLiteral("Server error: -1 - The server asks for a newsgroup, and the NZB names none that can be sent.");
+            giveUpServer();
+            return true;
+        }
         // Asked again once the group is selected; queries already out may draw "412 " too.
         connection->heldForGroup.push_back(owed.position);
         if (connection->heldForGroup.size() == 1)
-            connection->send(QByteArray("GROUP ") + m_nzb.groupName().toUtf8(), {NntpConnection::Awaiting::GroupReply, 0});
+            connection->send(QByteArray("GROUP ") + group, {NntpConnection::Awaiting::GroupReply, 0});
     } else if (code == "500 " && !head) {
         fallBackToHead();
         askArticle(connection, owed.position);
@@ -217,13 +235,14 @@ bool CheckRun::handleArticleReply(NntpConnection *connection, const QByteArray &
 void CheckRun::fallBackToHead()
 {
     if (!std::exchange(m_askWithHead, true))
-        Q_EMIT logLine(QStringLiteral("STAT is not supported, asking with HEAD instead: ") + server().nickname);
+        log(QStringLiteral("STAT is not supported, asking with HEAD instead: ") + server().nickname);
 }
 
-// Keeps up to the server's pipeline depth of article queries out; says QUIT when nothing is
-// left for the connection to ask or wait for.
+// Keeps up to the server's pipeline depth of article queries out. A connection with nothing
+// left to ask stays open until the pass ends: another may yet fail and leave articles to it.
 void CheckRun::askMore(NntpConnection *connection)
 {
+    connection->asking = true;
     const auto queriesOut = [connection] { return connection->articlesOut() + qsizetype(connection->heldForGroup.size()); };
     qsizetype position = 0;
     while (queriesOut() < server().pipelineDepth && takeNextPosition(position)) {
@@ -236,13 +255,26 @@ void CheckRun::askMore(NntpConnection *connection)
         }
         recordAnswer(position, false);
         if (passComplete()) {
-            connection->sendQuit();
             endServerPass();
             return;
         }
     }
-    if (queriesOut() == 0)
-        connection->sendQuit();
+}
+
+// Hands what a dropped connection left to the connections that wait with nothing to ask.
+// False when that ended the pass.
+bool CheckRun::askIdleConnections()
+{
+    const quint64 pass = m_passNumber;
+    for (NntpConnection *connection : std::vector<NntpConnection *>(m_connections)) {
+        if (m_reasks.empty())
+            break;
+        if (connection->asking && !connection->isClosed())
+            askMore(connection);
+        if (m_passNumber != pass)
+            return false;
+    }
+    return true;
 }
 
 // A position to ask: first one that a failed connection left, then the next of the queue.
@@ -281,19 +313,17 @@ void CheckRun::recordAnswer(qsizetype position, bool found)
         return;
     }
     results::RecordNotFound(m_nzb, entry.itemIndex);
-    Q_EMIT logLine(QStringLiteral("Article not found: ") + QString::fromLatin1(entry.messageId));
+    log(QStringLiteral("Article not found: ") + QString::fromLatin1(entry.messageId));
     m_retryQueue.append(entry.itemIndex, entry.messageId);
 }
 
 void CheckRun::answerArrived(NntpConnection *connection, qsizetype position, bool found)
 {
     recordAnswer(position, found);
-    if (passComplete()) {
-        connection->sendQuit();
+    if (passComplete())
         endServerPass();
-    } else {
+    else
         askMore(connection);
-    }
 }
 
 // The connection closed, by the server or for a reply it cannot take. Its unanswered articles
@@ -317,7 +347,28 @@ void CheckRun::dropConnection(NntpConnection *connection, qsizetype answering)
         if (askAgainOrCountMissing(position))
             return;
     }
-    giveUpIfStuck();
+    if (askIdleConnections())
+        giveUpIfStuck();
+}
+
+// A failure costs only its own connection while another one has been greeted and still works;
+// the server is given up when none is left.
+void CheckRun::connectionFailed(NntpConnection *connection, const QString &errorLine)
+{
+    const bool anotherWorks = std::any_of(m_connections.begin(), m_connections.end(), [connection](const NntpConnection *c) {
+        return c != connection && c->greeted && !c->isClosed();
+    });
+    if (!anotherWorks) {
+        m_pendingErrorLine = errorLine;
+        giveUpServer();
+        return;
+    }
+    // Ten connections to one host tend to fail alike: each text once per pass.
+    if (!m_errorsLogged.contains(errorLine)) {
+        m_errorsLogged.insert(errorLine);
+        log(errorLine);
+    }
+    dropConnection(connection, 0);
 }
 
 // True when that answer completed the pass.
@@ -336,29 +387,40 @@ bool CheckRun::askAgainOrCountMissing(qsizetype position)
     return true;
 }
 
-// With entries unanswered and no connection left to ask them the server is given up.
+// With entries unanswered and no connection left to ask them, a new connection takes over, as
+// many times in a pass as the server has connections; then the server is given up.
 void CheckRun::giveUpIfStuck()
 {
-    const bool working = std::any_of(m_connections.begin(), m_connections.end(),
-                                     [](const NntpConnection *c) { return !c->quitSent(); });
-    if (working || passComplete())
+    if (!m_connections.empty() || passComplete())
         return;
+    if (m_reopensLeft > 0) {
+        --m_reopensLeft;
+        openConnection(server());
+        return;
+    }
     writeTerminatingLines();
     giveUpServer();
 }
 
 void CheckRun::loginRefused(const QByteArray &line)
 {
-    Q_EMIT logLine(logText(line));
+    log(logText(line));
     writeTerminatingLines();
     giveUpServer();
 }
 
 void CheckRun::writeTerminatingLines()
 {
-    Q_EMIT logLine(QStringLiteral("Terminating newsserver: ") + server().nickname);
-    Q_EMIT logLine(kSeparatorLine);
-    Q_EMIT logLine(QString());
+    log(QStringLiteral("Terminating newsserver: ") + server().nickname);
+    log(kSeparatorLine);
+    log(QString());
+}
+
+// Every log line is one line of text: a control byte from a server or an NZB could otherwise
+// forge lines or reach a terminal as an escape sequence.
+void CheckRun::log(const QString &line)
+{
+    Q_EMIT logLine(singleLogLine(line));
 }
 
 // What the server found stays found; what it lacked and what it never answered goes to the
@@ -409,32 +471,25 @@ void CheckRun::continueWith(ArticleQueue queue)
     }
     m_ownedQueue = std::move(queue);
     m_queue = &m_ownedQueue;
-    if (m_server + 1 < m_servers.size()) {
+    if (m_server + 1 < m_servers.size())
         startServerPass(m_server + 1);
-        return;
-    }
-    // Items whose entries were never answered would otherwise stay Checking after the report.
-    for (qsizetype position = 1; position <= m_queue->count(); ++position) {
-        const int item = m_queue->entry(position).itemIndex;
-        if (m_nzb.item(item).status == ItemStatus::Checking) {
-            m_nzb.setItemAvailable(item, QString::number(m_nzb.counters().found[size_t(item)]));
-            m_nzb.setItemStatus(item, ItemStatus::Missing);
-        }
-    }
-    finish();
+    else
+        finish();
 }
 
 void CheckRun::finish()
 {
+    ++m_passNumber;
     closeConnections(true);
     if (!m_pendingErrorLine.isEmpty())
-        Q_EMIT logLine(std::exchange(m_pendingErrorLine, {}));
+        log(std::exchange(m_pendingErrorLine, {}));
+    results::SettleUnfinishedRows(m_nzb);
     const QStringList report = results::WriteSummary(m_nzb, m_decimalSeparator);
     m_undownloadable = m_nzb.statistics().requiredCount;
     for (int item = 1; item <= m_nzb.itemCount(); ++item)
         m_undownloadable -= m_nzb.item(item).available.toLongLong();
     for (const QString &line : report)
-        Q_EMIT logLine(line);
+        log(line);
     m_running = false;
     m_progressValue = 0;
     Q_EMIT finished();

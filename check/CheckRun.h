@@ -5,6 +5,7 @@
 #include "servers/ServerRecord.h"
 
 #include <QObject>
+#include <QSet>
 
 #include <deque>
 #include <vector>
@@ -68,6 +69,7 @@ private:
     void handleReply(NntpConnection *connection, const QByteArray &line, NntpConnection::Owed owed);
     bool handleArticleReply(NntpConnection *connection, const QByteArray &code, NntpConnection::Owed owed);
     void askMore(NntpConnection *connection);
+    bool askIdleConnections();
     void askArticle(NntpConnection *connection, qsizetype position);
     void fallBackToHead();
     bool takeNextPosition(qsizetype &position);
@@ -75,6 +77,7 @@ private:
     void answerArrived(NntpConnection *connection, qsizetype position, bool found);
     void dropConnection(NntpConnection *connection, qsizetype answering);
     bool askAgainOrCountMissing(qsizetype position);
+    void connectionFailed(NntpConnection *connection, const QString &errorLine);
     void giveUpIfStuck();
     void loginRefused(const QByteArray &line);
     void giveUpServer();
@@ -83,6 +86,7 @@ private:
     void finish();
     void closeConnections(bool sayQuit);
     void writeTerminatingLines();
+    void log(const QString &line);
     bool passComplete() const { return m_answers == m_queue->count(); }
     const CheckServer &server() const { return m_servers[m_server]; }
 
@@ -102,7 +106,10 @@ private:
     qsizetype m_queuePosition = 0;
     qsizetype m_answers = 0;
     std::vector<NntpConnection *> m_connections;
-    QString m_pendingErrorLine; // written after the next server's first line
+    quint64 m_passNumber = 0;     // counts passes and ends, so a loop can tell that its pass is over
+    int m_reopensLeft = 0;        // new connections this pass may still open for what others left
+    QSet<QString> m_errorsLogged; // "Server error: " texts of this pass
+    QString m_pendingErrorLine;   // written after the next server's first line
 
     qsizetype m_progressValue = 0;
     qsizetype m_captionPosition = 0;

@@ -47,24 +47,20 @@ void NntpConnection::connectSocket()
     connect(m_socket, &QTcpSocket::connected, this, [this] { m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     connect(m_socket, &QTcpSocket::readyRead, this, &NntpConnection::readReplies);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &NntpConnection::onError);
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
-        if (!m_closed) {
-            m_closed = true;
-            m_idle.stop();
-            Q_EMIT closedByServer();
-        }
-    });
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] { endLater([this] { Q_EMIT closedByServer(); }); });
 }
 
 void NntpConnection::send(QByteArrayView command, Owed owed)
 {
-    if (m_closed)
-        return;
-    if (m_owed.empty())
+    // Noted also when the connection has ended and its end waits to be reported: whoever takes
+    // the report then finds every article it was asked.
+    if (m_owed.empty() && !m_closed)
         noteActivity(); // the server's silence counts from now
     m_owed.push_back(owed);
     if (owed.position != 0)
         ++m_articlesOut;
+    if (m_closed)
+        return;
     QByteArray line;
     line.reserve(command.size() + 2);
     line.append(command.data(), command.size()).append("\r\n", 2);
@@ -75,6 +71,7 @@ void NntpConnection::send(QByteArrayView command, Owed owed)
 
 void NntpConnection::close()
 {
+    m_silenced = true;
     m_idle.stop();
     if (!m_socket || (m_closed && m_socket->state() == QAbstractSocket::UnconnectedState))
         return;
@@ -83,28 +80,37 @@ void NntpConnection::close()
     m_socket->abort();
 }
 
-void NntpConnection::sendQuit()
-{
-    if (!m_quitSent)
-        send("QUIT", {Awaiting::QuitReply, 0});
-    m_quitSent = true;
-}
-
 void NntpConnection::quitAndClose()
 {
+    m_silenced = true;
     m_idle.stop();
     if (m_closed || !m_socket)
         return;
     m_closed = true;
     m_socket->disconnect(this);
     if (m_socket->state() == QAbstractSocket::ConnectedState) {
-        if (!std::exchange(m_quitSent, true))
-            m_socket->write("QUIT\r\n");
+        m_socket->write("QUIT\r\n");
         m_socket->flush(); // before the socket may be deleted
         m_socket->disconnectFromHost();
     } else {
         m_socket->abort();
     }
+}
+
+// Qt reports some failures from inside connectToHost() or a write; the report waits for the
+// event loop, and the socket takes no more bytes meanwhile.
+void NntpConnection::endLater(std::function<void()> report)
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_idle.stop();
+    m_socket->disconnect(this);
+    QMetaObject::invokeMethod(this, [this, report = std::move(report)] {
+        m_socket->abort();
+        if (!m_silenced)
+            report();
+    }, Qt::QueuedConnection);
 }
 
 // Commands sent while replies are handled go out together, in one write after them.
@@ -121,14 +127,15 @@ void NntpConnection::readAvailableReplies()
 {
     char chunk[16384];
     qint64 size;
+    // Only as many lines as were owed when these bytes arrived are replies: a command sent
+    // while handling one of them goes out after this read, so none of them can answer it.
+    qsizetype owed = qsizetype(m_owed.size()) - (m_inHeader ? 1 : 0);
     while (!m_closed && (size = m_socket->read(chunk, sizeof chunk)) > 0) {
-        noteActivity();
         m_reader.append(QByteArrayView(chunk, size));
-        // Only as many lines as were owed when these bytes arrived are replies: a command
-        // sent while handling one of them cannot have been answered in the same bytes.
-        qsizetype owed = qsizetype(m_owed.size()) - (m_inHeader ? 1 : 0);
         QByteArray line;
+        bool lineArrived = false;
         while (!m_closed && m_reader.takeLine(line)) {
+            lineArrived = true;
             if (m_inHeader) {
                 if (!takeHeaderLine(line))
                     return;
@@ -148,6 +155,10 @@ void NntpConnection::readAvailableReplies()
             }
             completeReply(line);
         }
+        // Bytes that end no line are no sign of life: a server dripping a byte at a time
+        // would hold the check for ever.
+        if (lineArrived && !m_closed)
+            noteActivity();
         if (!m_closed && m_reader.overflowed()) {
             Q_EMIT unexpectedLine(m_reader.pending());
             return;
@@ -187,10 +198,11 @@ void NntpConnection::onError()
         return;
     const bool tls = error == QAbstractSocket::SslHandshakeFailedError || error == QAbstractSocket::SslInternalError
                      || error == QAbstractSocket::SslInvalidUserDataError;
-    Q_EMIT failed(int(error), tls ? QStringLiteral("TLS error: ") + m_socket->errorString() : m_socket->errorString());
+    const QString description = tls ? QStringLiteral("TLS error: ") + m_socket->errorString() : m_socket->errorString();
+    endLater([this, error, description] { Q_EMIT failed(int(error), description); });
 }
 
-// Silence while only QUIT is out costs nothing: the connection was done.
+// Silence while nothing is owed costs nothing: the connection waits for work.
 void NntpConnection::onIdle()
 {
     if (m_closed || m_owed.empty())
@@ -200,14 +212,11 @@ void NntpConnection::onIdle()
         m_idle.start(m_idleLimit - quiet);
         return;
     }
-    if (m_owed.size() == 1 && m_owed.front().reply == Awaiting::QuitReply) {
-        close();
-        Q_EMIT closedByServer();
-        return;
-    }
     const qint64 seconds = m_idleLimit.count();
-    Q_EMIT failed(int(QAbstractSocket::SocketTimeoutError),
-                  QStringLiteral("The server sent nothing for %1 %2.").arg(seconds).arg(seconds == 1 ? QLatin1String("second") : QLatin1String("seconds")));
+    const QString description = QStringLiteral("The server sent nothing for %1 %2.")
+                                    .arg(seconds)
+                                    .arg(seconds == 1 ? QLatin1String("second") : QLatin1String("seconds"));
+    endLater([this, description] { Q_EMIT failed(int(QAbstractSocket::SocketTimeoutError), description); });
 }
 
 // Restarting a timer per reply would cost more than the reply: the timer is armed once and,

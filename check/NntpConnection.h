@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 
 class QTcpSocket;
 
@@ -22,12 +23,14 @@ struct ConnectionOptions {
 // One connection to a newsserver. It notes, for each command sent, which reply it is owed and
 // reports each reply with that note, in order, so that several commands may be out at once.
 // A line beyond the replies owed, or one too long to be a reply, is reported as unexpected, so
-// no answer is ever counted twice. After close() it reports nothing more.
+// no answer is ever counted twice. Its end (a failure or the server's close) is reported from
+// the event loop, never from inside open() or send(), so the caller's own loops run undisturbed.
+// After close() it reports nothing more.
 class NntpConnection : public QObject
 {
     Q_OBJECT
 public:
-    enum class Awaiting : quint8 { Greeting, UserReply, PasswordReply, GroupReply, StatReply, HeadReply, QuitReply };
+    enum class Awaiting : quint8 { Greeting, UserReply, PasswordReply, GroupReply, StatReply, HeadReply };
     struct Owed {
         Awaiting reply;
         qsizetype position; // the article's queue position, for StatReply and HeadReply; else 0
@@ -45,18 +48,18 @@ public:
     // Sends the command with CR LF; its reply will be reported with `owed`.
     void send(QByteArrayView command, Owed owed);
     void close();
-    // Sends QUIT, once; its "205 " reply will be reported.
-    void sendQuit();
-    // Says QUIT unless said already and lets the socket close once it is written.
+    // Says QUIT and lets the socket close once it is written.
     void quitAndClose();
     bool isClosed() const { return m_closed; }
-    bool quitSent() const { return m_quitSent; }
     const std::deque<Owed> &owed() const { return m_owed; }
     // Article queries sent and not yet answered.
     qsizetype articlesOut() const { return m_articlesOut; }
 
-    // The check's own note: positions that drew "412 " and wait for the GROUP reply.
+    // The check's own notes: positions that drew "412 " and wait for the GROUP reply; whether
+    // the server greeted; whether greeting and login are done and articles may be asked.
     std::vector<qsizetype> heldForGroup;
+    bool greeted = false;
+    bool asking = false;
 
 Q_SIGNALS:
     void replyReceived(const QByteArray &line, NntpConnection::Owed owed);
@@ -74,6 +77,7 @@ private:
     void onError();
     void onIdle();
     void noteActivity();
+    void endLater(std::function<void()> report);
 
     QTcpSocket *m_socket = nullptr;
     ReplyReader m_reader;
@@ -86,6 +90,6 @@ private:
     qsizetype m_headBytes = 0; // of those header lines
     bool m_inHeader = false;
     bool m_readingReplies = false;
-    bool m_closed = false;
-    bool m_quitSent = false;
+    bool m_closed = false;   // the socket is closed or closing
+    bool m_silenced = false; // close() was called: nothing more is reported
 };

@@ -15,7 +15,8 @@ struct FileSpec {
     QList<QByteArray> messageIds;
 };
 
-inline std::unique_ptr<NzbModel> makeNzb(const QList<FileSpec> &files)
+// `group` is written into the XML as it stands; empty: the files name no group.
+inline std::unique_ptr<NzbModel> makeNzb(const QList<FileSpec> &files, const QByteArray &group = "alt.test")
 {
     QByteArray xml = "<?xml version=\"1.0\"?><nzb>";
     int number = 0;
@@ -23,7 +24,7 @@ inline std::unique_ptr<NzbModel> makeNzb(const QList<FileSpec> &files)
         ++number;
         const QByteArray counter = file.announced > 0 ? " (1/" + QByteArray::number(file.announced) + ")" : "";
         xml += "<file date=\"1700000000\" subject=\"&quot;f" + QByteArray::number(number) + ".rar&quot; yEnc" + counter
-               + "\"><groups><group>alt.test</group></groups><segments>";
+               + "\"><groups>" + (group.isEmpty() ? QByteArray() : "<group>" + group + "</group>") + "</groups><segments>";
         for (const QByteArray &id : file.messageIds)
             xml += "<segment>" + id + "</segment>";
         xml += "</segments></file>";
@@ -58,8 +59,8 @@ inline quint16 closedPort()
 
 // One check of an NZB, with its log.
 struct Check {
-    Check(const QList<FileSpec> &files, std::vector<CheckServer> servers)
-        : nzb(makeNzb(files))
+    Check(const QList<FileSpec> &files, std::vector<CheckServer> servers, const QByteArray &group = "alt.test")
+        : nzb(makeNzb(files, group))
         , run(*nzb, std::move(servers), u'.')
     {
         QObject::connect(&run, &CheckRun::logLine, &run, [this](const QString &line) { log << line; });

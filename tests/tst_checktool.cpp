@@ -94,14 +94,14 @@ void TestCheckTool::writesFieldsOnOneLine()
 {
     QTemporaryDir dir;
     const QString path = writeTestFile(dir, QStringLiteral("tabs.nzb"),
-                                   "<nzb><file subject=\"a&#9;b&#10;c&#13;d \xC3\xA9 (1/1)\" date=\"86400\">"
+                                   "<nzb><file subject=\"a&#9;b&#10;c&#13;d&#27;[2J \xC3\xA9 (1/1)\" date=\"86400\">"
                                    "<groups><group>alt.x</group></groups>"
                                    "<segments><segment>id@x</segment></segments></file></nzb>");
     const Run run = runTool({QStringLiteral("--dump"), QStringLiteral("--now"), QStringLiteral("1970-01-03T00:00:00"), path});
     QCOMPARE(run.exitCode, 0);
     const QList<QByteArray> lines = run.out.split('\n');
     QCOMPARE(lines[5], QByteArray("The files were posted 1 day(s) ago."));
-    QCOMPARE(lines[9], QByteArray("1\ta b c d \xC3\xA9\t1/1"));
+    QCOMPARE(lines[9], QByteArray("1\ta b c d [2J \xC3\xA9\t1/1"));
     QCOMPARE(lines[10], QByteArray("1*****id@x"));
     QCOMPARE(run.err, QByteArray());
 }
@@ -125,6 +125,14 @@ void TestCheckTool::reportsParseErrorsAndFailures()
     const Run empty = runTool({QStringLiteral("--dump"), writeTestFile(dir, QStringLiteral("nofiles.nzb"), "<nzb/>")});
     QCOMPARE(empty.exitCode, 3);
     QCOMPARE(empty.err, QByteArray("Error loading NZB: 1001 - The NZB file lists no files.\n"));
+
+    // Refused by its size before a byte of it is read (the file is sparse).
+    QFile huge(dir.filePath(QStringLiteral("huge.nzb")));
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize((qint64(1) << 30) + 1));
+    huge.close();
+    const Run tooLarge = runTool({QStringLiteral("--dump"), huge.fileName()});
+    QCOMPARE(tooLarge.exitCode, 3);
+    QCOMPARE(tooLarge.err, QByteArray("Error loading NZB: 1004 - The NZB file is too large: it is over 1024 MiB\n"));
 }
 
 void TestCheckTool::dumpsCompressedNzbs()

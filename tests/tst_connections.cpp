@@ -78,9 +78,12 @@ private Q_SLOTS:
     void refusesWhatTlsCannotTrust();
     void givesUpASilentServer_data();
     void givesUpASilentServer();
+    void keepsAServerWhileAConnectionWorks();
+    void waitsAsLongAsTheServerTalks_data();
     void waitsAsLongAsTheServerTalks();
     void matchesPipelinedRepliesInOrder();
     void takesNoMoreRepliesThanWereOwed();
+    void countsRepliesOncePerRead();
     void pipelinesThroughTheGroupSelection();
     void fallsBackToHead_data();
     void fallsBackToHead();
@@ -170,30 +173,61 @@ void TestConnections::givesUpASilentServer()
         QCOMPARE(withoutNumbers(silent.commands()), greets ? QStringList{QStringLiteral("STAT <m1@x>")} : QStringList());
 }
 
-// The limit is on silence, not on the whole check: one reply trickles in over 1.3 s, a byte
-// each 100 ms. Meanwhile the other connection's QUIT goes unanswered for longer than the
-// limit; that connection was done, so it is dropped without an error.
-void TestConnections::waitsAsLongAsTheServerTalks()
+void TestConnections::waitsAsLongAsTheServerTalks_data()
 {
-    ScriptedNntpServer slow;
-    slow.respond = [&slow](int connection, const QByteArray &command) -> ScriptedNntpServer::Reply {
-        if (command == "QUIT")
-            return {};
-        const QByteArray reply = ScriptedNntpServer::standardReply(command).bytes;
-        if (connection == 2)
-            return {reply};
-        for (int i = 0; i < reply.size(); ++i)
-            QTimer::singleShot(100 * i, &slow, [&slow, byte = reply.mid(i, 1)] { slow.send(1, byte); });
-        return {};
+    QTest::addColumn<QByteArray>("drip"); // sent every 300 ms after "221 ", four times
+    QTest::addColumn<bool>("givenUp");
+    QTest::newRow("header lines") << QByteArray("X-Line: x\r\n") << false;
+    QTest::newRow("bytes that end no line") << QByteArray("x") << true;
+}
+
+// Two of three connections fall silent: they cost themselves only, their articles go to the
+// one that answers, and their common error is logged at once, once.
+void TestConnections::keepsAServerWhileAConnectionWorks()
+{
+    ScriptedNntpServer nntp, backup;
+    nntp.respond = [](int connection, const QByteArray &command) {
+        return connection > 1 && command.startsWith("STAT ") ? ScriptedNntpServer::Reply{} : ScriptedNntpServer::standardReply(command);
     };
-    Check check({{2, ids(2)}}, {server(slow.port(), 2)});
+    Check check({{6, ids(6)}}, {server(nntp.port(), 3), server(backup.port(), 1, QStringLiteral("backup"))});
     ConnectionOptions options;
     options.idleTimeoutSeconds = 1;
     check.run.setConnectionOptions(options);
     check.run.start();
     QVERIFY(check.waitForEnd());
-    QCOMPARE(check.log.filter(QStringLiteral("Server error")), QStringList());
-    QCOMPARE(check.row(1), QStringLiteral("Available 2"));
+    QCOMPARE(check.log.mid(0, 3), (QStringList{QStringLiteral("Initializing newsserver: one"),
+                                                QStringLiteral("Server error: 5 - The server sent nothing for 1 second."),
+                                                QStringLiteral("Terminating newsserver: one")}));
+    QCOMPARE(check.row(1), QStringLiteral("Available 6"));
+    QCOMPARE(backup.connectionCount(), 0);
+}
+
+// The limit is on silence since the last whole line, not on the whole check: a slow header
+// keeps the connection, a byte now and then without a line end does not.
+void TestConnections::waitsAsLongAsTheServerTalks()
+{
+    QFETCH(QByteArray, drip);
+    QFETCH(bool, givenUp);
+    ScriptedNntpServer slow;
+    slow.respond = [&slow, drip](int connection, const QByteArray &command) -> ScriptedNntpServer::Reply {
+        if (command.startsWith("STAT "))
+            return {"500 What?\r\n"};
+        if (!command.startsWith("HEAD "))
+            return ScriptedNntpServer::standardReply(command);
+        slow.send(connection, "221 0 " + command.mid(5) + "\r\n");
+        for (int i = 1; i <= 4; ++i)
+            QTimer::singleShot(300 * i, &slow, [&slow, connection, drip] { slow.send(connection, drip); });
+        QTimer::singleShot(1500, &slow, [&slow, connection] { slow.send(connection, "\r\n.\r\n"); });
+        return {};
+    };
+    Check check({{1, ids(1)}}, {server(slow.port())});
+    ConnectionOptions options;
+    options.idleTimeoutSeconds = 1;
+    check.run.setConnectionOptions(options);
+    check.run.start();
+    QVERIFY(check.waitForEnd());
+    QCOMPARE(check.log.filter(QStringLiteral("Server error")).size(), givenUp ? 1 : 0);
+    QCOMPARE(check.row(1), givenUp ? QStringLiteral("Missing 0") : QStringLiteral("Available 1"));
 }
 
 // Four queries out at once; replies in bursts are matched to the entries in the order asked.
@@ -234,7 +268,9 @@ void TestConnections::matchesPipelinedRepliesInOrder()
 void TestConnections::takesNoMoreRepliesThanWereOwed()
 {
     ScriptedNntpServer nntp;
-    nntp.respond = nullptr;
+    nntp.respond = [](int connection, const QByteArray &command) {
+        return connection == 1 ? ScriptedNntpServer::Reply{} : ScriptedNntpServer::standardReply(command);
+    };
     CheckServer deep = server(nntp.port());
     deep.pipelineDepth = 2;
     Check check({{3, ids(3)}}, {deep});
@@ -243,8 +279,25 @@ void TestConnections::takesNoMoreRepliesThanWereOwed()
     nntp.send(1, "223 0 <m1@x>\r\n223 0 <m2@x>\r\n223 0 <m3@x>\r\n");
     QVERIFY(check.waitForEnd());
     QCOMPARE(check.log.at(1), QStringLiteral("223 0 <m3@x>"));
-    QCOMPARE(check.nzb->counters().found[1], 2);
-    QCOMPARE(check.run.missingLeft(), 1); // m3, asked but not answered, with no connection left
+    QCOMPARE(check.nzb->counters().found[1], 3); // m3 once only, asked again on a new connection
+    QCOMPARE(nntp.commands().filter(QStringLiteral("STAT <m3@x>")), QStringList{QStringLiteral("2> STAT <m3@x>")});
+}
+
+// The replies owed are counted once per read: a "223 " after a greeting that fills a whole
+// read chunk answers no STAT, since the STAT went out after those bytes had come.
+void TestConnections::countsRepliesOncePerRead()
+{
+    ScriptedNntpServer nntp;
+    nntp.greeting = "200 " + QByteArray(16384 - 6, 'x') + "\r\n223 0 <m1@x>\r\n";
+    nntp.respond = [](int, const QByteArray &command) {
+        return command.startsWith("STAT ") ? ScriptedNntpServer::Reply{"430 no such article\r\n"} : ScriptedNntpServer::standardReply(command);
+    };
+    Check check({{1, ids(1)}}, {server(nntp.port())});
+    check.run.start();
+    QVERIFY(check.waitForEnd());
+    QCOMPARE(check.nzb->counters().found[1], 0);
+    QCOMPARE(check.log.at(1), QStringLiteral("223 0 <m1@x>"));
+    QCOMPARE(check.row(1), QStringLiteral("Missing 0"));
 }
 
 // "412 " for every query already out: GROUP is sent once, then each of them is asked again.
