@@ -6,6 +6,8 @@
 #                     it also installs and starts INN 2 on loopback (tools/inn2/) for the tests
 #                     against a real server; it also makes the Debian package and, as root,
 #                     installs it, starts the installed program and removes it again
+#   ./build.sh coverage   build with --coverage, run the tests and report the line and branch
+#                     coverage of the product folders (build-coverage/coverage.html)
 #   ./build.sh package   build a Release and make the Debian package (build-pkg/orvalis_*.deb)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -13,6 +15,7 @@ cd "$(dirname "$0")"
 packages=(cmake make g++ pkg-config qt6-base-dev libpugixml-dev zlib1g-dev)
 test_packages=(clang libclang-rt-14-dev)
 package_packages=(dpkg-dev)
+coverage_packages=(gcovr)
 
 install_missing() {
     local missing=()
@@ -53,6 +56,23 @@ check_package() {
     [ "$said" = "$expected" ] || { echo "installed Orvalis says '$said', not '$expected'" >&2; return 1; }
 }
 
+# start_inn2: as root, brings INN 2 up on loopback while the build runs; require_inn2 then
+# waits for it and makes its tests required.
+start_inn2() {
+    if ((EUID == 0)); then
+        tools/inn2/inn2-up.sh >build-inn2.log 2>&1 &
+        inn2=$!
+        trap 'tools/inn2/inn2-down.sh >>build-inn2.log 2>&1 || true' EXIT
+    fi
+}
+
+require_inn2() {
+    if [ -n "${inn2:-}" ]; then
+        wait "$inn2" || { cat build-inn2.log >&2; exit 1; }
+        export ORVALIS_REQUIRE_INN2=1
+    fi
+}
+
 case "${1:-}" in
 run)
     install_missing "${packages[@]}"
@@ -61,17 +81,9 @@ run)
     ;;
 test)
     install_missing "${packages[@]}" "${test_packages[@]}" "${package_packages[@]}"
-    if ((EUID == 0)); then
-        # Comes up while the build runs; its tests are then required.
-        tools/inn2/inn2-up.sh >build-inn2.log 2>&1 &
-        inn2=$!
-        trap 'tools/inn2/inn2-down.sh >>build-inn2.log 2>&1 || true' EXIT
-    fi
+    start_inn2
     build build
-    if [ -n "${inn2:-}" ]; then
-        wait "$inn2" || { cat build-inn2.log >&2; exit 1; }
-        export ORVALIS_REQUIRE_INN2=1
-    fi
+    require_inn2
     run_tests build
     make_package build
     if ((EUID == 0)); then
@@ -84,6 +96,20 @@ test)
     cmake --build build-fuzz -j2 --target fuzzers
     fuzz/run.sh build-fuzz 60
     ;;
+coverage)
+    install_missing "${packages[@]}" "${coverage_packages[@]}"
+    start_inn2
+    build build-coverage -DCMAKE_BUILD_TYPE=Debug -DORVALIS_BENCH=OFF \
+        -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_EXE_LINKER_FLAGS=--coverage
+    require_inn2
+    find build-coverage -name '*.gcda' -delete
+    run_tests build-coverage
+    gcovr --root . --object-directory build-coverage --filter 'app/' --filter 'check/' --filter 'nzb/' \
+        --filter 'servers/' --filter 'settings/' --filter 'ui/' --filter 'repair/' \
+        --exclude-throw-branches --exclude-unreachable-branches --print-summary \
+        --html-details build-coverage/coverage.html --txt build-coverage/coverage.txt
+    echo "Report: build-coverage/coverage.html"
+    ;;
 package)
     install_missing "${packages[@]}" "${package_packages[@]}"
     build build-pkg -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DORVALIS_BENCH=OFF
@@ -91,7 +117,7 @@ package)
     echo "$deb"
     ;;
 *)
-    echo "usage: $0 run|test|package" >&2
+    echo "usage: $0 run|test|coverage|package" >&2
     exit 64
     ;;
 esac
