@@ -19,7 +19,7 @@
 
 namespace {
 
-enum ExitCode { Success = 0, SomethingMissing = 1, ParseFailed = 2, LoadFailed = 3, NoServer = 4, UsageError = 64 };
+enum ExitCode { Success = 0, SomethingMissing = 1, ParseFailed = 2, LoadFailed = 3, NoServer = 4, Repairable = 5, UsageError = 64 };
 
 void writeLine(std::FILE *stream, const QString &line)
 {
@@ -135,12 +135,13 @@ void showProgress(const CheckRun &check)
     std::fflush(stderr);
 }
 
-int check(NzbModel &nzb, std::vector<CheckServer> servers, const ConnectionOptions &options, bool listFiles)
+int check(NzbModel &nzb, std::vector<CheckServer> servers, const ConnectionOptions &options, bool listFiles, bool statOnly)
 {
     for (const QString &line : nzb.summary().logLines())
         writeLine(stdout, line);
     CheckRun run(nzb, std::move(servers), QLocale().decimalPoint().front()); // as the window writes it
     run.setConnectionOptions(options);
+    run.setFetchForRepair(!statOnly);
     QObject::connect(&run, &CheckRun::logLine, [](const QString &line) { writeLine(stdout, line); });
     QObject::connect(&run, &CheckRun::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     QTimer progress;
@@ -160,7 +161,9 @@ int check(NzbModel &nzb, std::vector<CheckServer> servers, const ConnectionOptio
                                   + item.partsText());
         }
     }
-    return run.missingLeft() == 0 && run.undownloadable() <= 0 ? Success : SomethingMissing;
+    if (run.missingLeft() == 0 && run.undownloadable() <= 0)
+        return Success;
+    return run.judgement().dataComplete() ? Repairable : SomethingMissing;
 }
 
 } // namespace
@@ -195,9 +198,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
                                            QStringLiteral("Give a server up after it sent nothing for this long while owing a reply; 0 for never (default: Settings.dat's, else 60)."),
                                            QStringLiteral("SECONDS"));
+    const QCommandLineOption statOnlyOption(QStringLiteral("stat-only"),
+                                            QStringLiteral("Read no article for the repair verdict: estimate it from the NZB alone."));
     const QCommandLineOption filesOption(QStringLiteral("files"), QStringLiteral("After the report, one line per file: index, status, available, parts."));
     parser.addOptions({dumpOption, namesOnlyOption, nowOption, settingsOption, serverOption, tlsOption, caFileOption,
-                       pipelineOption, timeoutOption, filesOption});
+                       pipelineOption, timeoutOption, statOnlyOption, filesOption});
     parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB file to load."));
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -263,5 +268,5 @@ int main(int argc, char *argv[])
     for (CheckServer &server : servers)
         server.pipelineDepth = pipelineDepth > 0 ? pipelineDepth : server.pipelineDepth;
     const std::unique_ptr<NzbModel> nzb = load(path, options, exitCode);
-    return nzb ? check(*nzb, std::move(servers), connectionOptions, parser.isSet(filesOption)) : exitCode;
+    return nzb ? check(*nzb, std::move(servers), connectionOptions, parser.isSet(filesOption), parser.isSet(statOnlyOption)) : exitCode;
 }

@@ -2,6 +2,7 @@
 
 #include "check/CheckResults.h"
 #include "check/NntpConnection.h"
+#include "check/RepairCheck.h"
 #include "nzb/LogText.h"
 
 #include <algorithm>
@@ -81,8 +82,11 @@ void CheckRun::start()
     m_progressValue = 0;
     m_missingLeft = 0;
     m_server = 0;
+    m_foundOn.assign(size_t(m_queue->count()), -1);
+    m_repair.reset();
+    m_judgement = {};
     if (m_queue->isEmpty() || m_servers.empty())
-        finish();
+        finish({});
     else
         startServerPass(0);
 }
@@ -90,6 +94,7 @@ void CheckRun::start()
 void CheckRun::cancel()
 {
     closeConnections(false);
+    m_repair.reset();
     m_running = false;
     m_progressValue = 0;
     results::ResetRowsToQueued(m_nzb);
@@ -98,6 +103,7 @@ void CheckRun::cancel()
 void CheckRun::stop()
 {
     closeConnections(true);
+    m_repair.reset();
     m_running = false;
 }
 
@@ -170,30 +176,22 @@ void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line, N
     bool taken = false;
     switch (owed.reply) {
     case Awaiting::Greeting:
-        if ((taken = code == "200 " || code == "201 ")) {
-            connection->greeted = true;
-            if (server().username.isEmpty())
-                askMore(connection);
-            else
-                connection->send(QByteArray("AUTHINFO user ") + server().username.toUtf8(), {Awaiting::UserReply, 0});
-        }
-        break;
     case Awaiting::UserReply:
-        if ((taken = code == "381 "))
-            connection->send(QByteArray("AUTHINFO pass ") + server().password.toUtf8(), {Awaiting::PasswordReply, 0});
-        else if ((taken = code == "281 ")) // the user name alone was enough
+    case Awaiting::PasswordReply: {
+        const auto step = connection->takeLoginReply(owed.reply, code, server().username, server().password);
+        taken = step != NntpConnection::LoginStep::NotTaken;
+        if (step == NntpConnection::LoginStep::Done)
             askMore(connection);
         break;
-    case Awaiting::PasswordReply:
-        if ((taken = code == "281 "))
-            askMore(connection);
-        break;
+    }
     case Awaiting::GroupReply:
         if ((taken = code == "211 ")) {
             for (const qsizetype position : std::exchange(connection->heldForGroup, {}))
                 askArticle(connection, position);
             askMore(connection);
         }
+        break;
+    case Awaiting::BodyReply:
         break;
     case Awaiting::StatReply:
     case Awaiting::HeadReply:
@@ -309,12 +307,13 @@ void CheckRun::recordAnswer(qsizetype position, bool found)
     quint8 &state = m_entryStates[size_t(position)];
     state = quint8((state & ~(Found | Missing)) | (found ? Found : Missing));
     if (found) {
+        m_foundOn[size_t(entry.segment)] = int(m_server);
         results::RecordFound(m_nzb, entry.itemIndex);
         return;
     }
     results::RecordNotFound(m_nzb, entry.itemIndex);
     log(QStringLiteral("Article not found: ") + QString::fromLatin1(entry.messageId));
-    m_retryQueue.append(entry.itemIndex, entry.messageId);
+    m_retryQueue.append(entry.itemIndex, entry.messageId, entry.segment);
 }
 
 void CheckRun::answerArrived(NntpConnection *connection, qsizetype position, bool found)
@@ -434,7 +433,7 @@ void CheckRun::giveUpServer()
     for (qsizetype position = 1; position <= m_queue->count(); ++position) {
         if ((m_entryStates[size_t(position)] & (Found | Missing)) == Unanswered) {
             const QueueEntry entry = m_queue->entry(position);
-            next.append(entry.itemIndex, entry.messageId);
+            next.append(entry.itemIndex, entry.messageId, entry.segment);
         }
     }
     ItemCounters &counters = m_nzb.counters();
@@ -466,7 +465,7 @@ void CheckRun::continueWith(ArticleQueue queue)
     m_progressValue = 0;
     m_missingLeft = queue.count();
     if (queue.isEmpty()) {
-        finish();
+        finish({});
         return;
     }
     m_ownedQueue = std::move(queue);
@@ -474,10 +473,33 @@ void CheckRun::continueWith(ArticleQueue queue)
     if (m_server + 1 < m_servers.size())
         startServerPass(m_server + 1);
     else
-        finish();
+        finish(m_ownedQueue);
 }
 
-void CheckRun::finish()
+// The NZB's files as the repair verdict reads them, with what no server had.
+std::vector<repair::PostedFile> CheckRun::postedFiles(const ArticleQueue &missing) const
+{
+    std::vector<repair::PostedFile> files(size_t(m_nzb.itemCount()));
+    for (int item = 1; item <= m_nzb.itemCount(); ++item)
+        files[size_t(item - 1)] = {m_nzb.item(item).fileName, m_nzb.item(item).announced, {}};
+    const ArticleQueue &all = m_nzb.articleQueue();
+    for (qsizetype position = 1; position <= all.count(); ++position) {
+        const QueueEntry entry = all.entry(position);
+        const SegmentInfo &info = m_nzb.segments()[size_t(entry.segment)];
+        files[size_t(entry.itemIndex - 1)].segments.push_back({info.number, info.bytes, false});
+    }
+    std::vector<bool> lost(size_t(all.count()), false);
+    for (qsizetype position = 1; position <= missing.count(); ++position)
+        lost[size_t(missing.entry(position).segment)] = true;
+    std::vector<int> seen(files.size(), 0);
+    for (qsizetype position = 1; position <= all.count(); ++position) {
+        const QueueEntry entry = all.entry(position);
+        files[size_t(entry.itemIndex - 1)].segments[size_t(seen[size_t(entry.itemIndex - 1)]++)].missing = lost[size_t(entry.segment)];
+    }
+    return files;
+}
+
+void CheckRun::finish(const ArticleQueue &missing)
 {
     ++m_passNumber;
     closeConnections(true);
@@ -490,9 +512,20 @@ void CheckRun::finish()
         m_undownloadable -= m_nzb.item(item).available.toLongLong();
     for (const QString &line : report)
         log(line);
-    m_running = false;
     m_progressValue = 0;
-    Q_EMIT finished();
+    // The verdict reads the articles it needs before the check ends, so the window stays in its
+    // running state, with Cancel, until then.
+    m_repair = std::make_unique<RepairCheck>(m_nzb, postedFiles(missing), std::move(m_foundOn), m_servers, m_connectionOptions);
+    connect(m_repair.get(), &RepairCheck::logLine, this, &CheckRun::log);
+    connect(m_repair.get(), &RepairCheck::judged, this, [this](const repair::Judgement &judgement) {
+        m_judgement = judgement;
+        for (const QString &line : judgement.lines())
+            log(line);
+        m_repair.release()->deleteLater();
+        m_running = false;
+        Q_EMIT finished();
+    });
+    m_repair->start(m_fetchForRepair);
 }
 
 void CheckRun::closeConnections(bool sayQuit)

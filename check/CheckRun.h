@@ -2,13 +2,17 @@
 
 #include "check/NntpConnection.h"
 #include "nzb/NzbModel.h"
+#include "repair/RepairVerdict.h"
 #include "servers/ServerRecord.h"
 
 #include <QObject>
 #include <QSet>
 
 #include <deque>
+#include <memory>
 #include <vector>
+
+class RepairCheck;
 
 // A newsserver as a check uses it, its hand-edited values made safe.
 struct CheckServer {
@@ -37,6 +41,8 @@ public:
 
     // For the connections of the next start(): the idle timeout and certificates to trust.
     void setConnectionOptions(const ConnectionOptions &options) { m_connectionOptions = options; }
+    // Whether the repair verdict may read par2 and data articles; without, it is estimated.
+    void setFetchForRepair(bool fetch) { m_fetchForRepair = fetch; }
 
     // Asks the whole NZB, whatever an earlier check left.
     void start();
@@ -55,6 +61,7 @@ public:
     // After the end: entries no server had or answered, and the report's undownloadable count.
     qsizetype missingLeft() const { return m_missingLeft; }
     qint64 undownloadable() const { return m_undownloadable; }
+    const repair::Judgement &judgement() const { return m_judgement; }
 
 Q_SIGNALS:
     void logLine(const QString &line);
@@ -83,7 +90,8 @@ private:
     void giveUpServer();
     void endServerPass();
     void continueWith(ArticleQueue queue);
-    void finish();
+    void finish(const ArticleQueue &missing);
+    std::vector<repair::PostedFile> postedFiles(const ArticleQueue &missing) const;
     void closeConnections(bool sayQuit);
     void writeTerminatingLines();
     void log(const QString &line);
@@ -117,4 +125,9 @@ private:
     QString m_statusText;
     qsizetype m_missingLeft = 0;
     qint64 m_undownloadable = 0;
+
+    std::vector<int> m_foundOn; // per segment, the server that found it; -1 for none
+    bool m_fetchForRepair = true;
+    std::unique_ptr<RepairCheck> m_repair;
+    repair::Judgement m_judgement;
 };

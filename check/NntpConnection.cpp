@@ -146,11 +146,13 @@ void NntpConnection::readAvailableReplies()
                 return;
             }
             --owed;
-            if (m_owed.front().reply == Awaiting::HeadReply && line.startsWith("221 ")) {
-                // A multi-line reply: it counts once its header has ended.
+            const Awaiting awaited = m_owed.front().reply;
+            if ((awaited == Awaiting::HeadReply && line.startsWith("221 ")) || (awaited == Awaiting::BodyReply && line.startsWith("222 "))) {
+                // A multi-line reply: it counts once its last line has come.
                 m_inHeader = true;
                 m_headStatus = line;
                 m_headBytes = 0;
+                m_body.clear();
                 continue;
             }
             completeReply(line);
@@ -175,6 +177,14 @@ bool NntpConnection::takeHeaderLine(const QByteArray &line)
         return true;
     }
     m_headBytes += line.size() + 2;
+    if (m_owed.front().reply == Awaiting::BodyReply) {
+        if (m_headBytes > kLongestBody) {
+            endLater([this] { Q_EMIT failed(-1, QStringLiteral("The article is over 16 MiB.")); });
+            return false;
+        }
+        m_body.append(line.startsWith("..") ? QByteArrayView(line).sliced(1) : QByteArrayView(line)).append('\n');
+        return true;
+    }
     if (m_headBytes <= kLongestHeader)
         return true;
     Q_EMIT unexpectedLine(m_headStatus);
@@ -226,4 +236,29 @@ void NntpConnection::noteActivity()
     m_lastActivity.start();
     if (m_idleLimit.count() > 0 && !m_idle.isActive())
         m_idle.start(m_idleLimit);
+}
+
+NntpConnection::LoginStep NntpConnection::takeLoginReply(Awaiting owed, QByteArrayView code, const QString &username,
+                                                         const QString &password)
+{
+    switch (owed) {
+    case Awaiting::Greeting:
+        if (code != "200 " && code != "201 ")
+            return LoginStep::NotTaken;
+        greeted = true;
+        if (username.isEmpty())
+            return LoginStep::Done;
+        send(QByteArray("AUTHINFO user ") + username.toUtf8(), {Awaiting::UserReply, 0});
+        return LoginStep::Waiting;
+    case Awaiting::UserReply:
+        if (code == "381 ") {
+            send(QByteArray("AUTHINFO pass ") + password.toUtf8(), {Awaiting::PasswordReply, 0});
+            return LoginStep::Waiting;
+        }
+        return code == "281 " ? LoginStep::Done : LoginStep::NotTaken; // "281 ": the user name alone was enough
+    case Awaiting::PasswordReply:
+        return code == "281 " ? LoginStep::Done : LoginStep::NotTaken;
+    default:
+        return LoginStep::NotTaken;
+    }
 }

@@ -30,7 +30,7 @@ class NntpConnection : public QObject
 {
     Q_OBJECT
 public:
-    enum class Awaiting : quint8 { Greeting, UserReply, PasswordReply, GroupReply, StatReply, HeadReply };
+    enum class Awaiting : quint8 { Greeting, UserReply, PasswordReply, GroupReply, StatReply, HeadReply, BodyReply };
     struct Owed {
         Awaiting reply;
         qsizetype position; // the article's queue position, for StatReply and HeadReply; else 0
@@ -40,6 +40,8 @@ public:
     static constexpr int kLongestIdleTimeout = 2'000'000;
     // A HEAD reply longer than this is no article's header.
     static constexpr qsizetype kLongestHeader = 1024 * 1024;
+    // A BODY reply is read whole only up to this size.
+    static constexpr qsizetype kLongestBody = 16 * 1024 * 1024;
 
     explicit NntpConnection(QObject *parent = nullptr);
     ~NntpConnection() override;
@@ -48,9 +50,16 @@ public:
     // Sends the command with CR LF; its reply will be reported with `owed`.
     void send(QByteArrayView command, Owed owed);
     void close();
+
+    enum class LoginStep { NotTaken, Waiting, Done };
+    // Greeting and login as every connection goes through them: NotTaken when `code` is not an
+    // answer to `owed`, Done once commands other than the login may follow.
+    LoginStep takeLoginReply(Awaiting owed, QByteArrayView code, const QString &username, const QString &password);
     // Says QUIT and lets the socket close once it is written.
     void quitAndClose();
     bool isClosed() const { return m_closed; }
+    // The lines of the last "222 " reply, dot-unstuffed, each ended by LF.
+    QByteArray takeBody() { return std::exchange(m_body, {}); }
     const std::deque<Owed> &owed() const { return m_owed; }
     // Article queries sent and not yet answered.
     qsizetype articlesOut() const { return m_articlesOut; }
@@ -86,8 +95,9 @@ private:
     QTimer m_idle;
     QElapsedTimer m_lastActivity;
     std::chrono::seconds m_idleLimit{0};
-    QByteArray m_headStatus;   // the "221 " line whose header lines are being read
-    qsizetype m_headBytes = 0; // of those header lines
+    QByteArray m_headStatus;   // the "221 " or "222 " line whose lines are being read
+    qsizetype m_headBytes = 0; // of those lines
+    QByteArray m_body;         // of a "222 " reply
     bool m_inHeader = false;
     bool m_readingReplies = false;
     bool m_closed = false;   // the socket is closed or closing

@@ -11,6 +11,7 @@
 struct QueueEntry {
     int itemIndex = 0;
     QByteArrayView messageId; // without angle brackets; valid while the queue is unchanged
+    qsizetype segment = 0;    // 0-based position in the NZB's list of all segments
 
     // The text form "index*****message-ID" that the log and the tool show.
     QString text() const;
@@ -23,7 +24,7 @@ class ArticleQueue
 {
 public:
     void reserve(qsizetype entries, qsizetype messageIdBytes);
-    void append(int itemIndex, QByteArrayView messageId);
+    void append(int itemIndex, QByteArrayView messageId, qsizetype segment);
     void clear();
 
     qsizetype count() const { return qsizetype(m_itemIndices.size()); }
@@ -33,6 +34,7 @@ public:
 private:
     QByteArray m_messageIds;
     std::vector<std::int32_t> m_itemIndices;
+    std::vector<std::int32_t> m_segments;
     std::vector<qsizetype> m_ends; // end offset of each message-ID in m_messageIds
 };
 

@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <new>
 #include <optional>
 
@@ -183,6 +184,15 @@ QStringList incompleteWarning(qint64 missing, const QString &percent)
     };
 }
 
+// A number or size that is missing, not a number or out of range counts as not given.
+SegmentInfo segmentInfo(pugi::xml_node segment, int position)
+{
+    const long long number = segment.attribute("number").as_llong(0);
+    const long long bytes = segment.attribute("bytes").as_llong(0);
+    return {number >= 1 && number <= std::numeric_limits<std::int32_t>::max() ? std::int32_t(number) : position,
+            bytes > 0 ? qint64(bytes) : 0};
+}
+
 NzbLoadResult buildModel(const pugi::xml_document &document, const QString &path, const LoadOptions &options)
 {
     const std::vector<pugi::xml_node> files = fileElements(document);
@@ -208,6 +218,7 @@ NzbLoadResult buildModel(const pugi::xml_document &document, const QString &path
     contents.groupName = options.previousGroupName;
     contents.items.reserve(files.size());
     contents.articleQueue.reserve(segmentTotal, idBytes);
+    contents.segments.reserve(size_t(segmentTotal));
     std::optional<qint64> lastDate;
     LoadStatistics &statistics = contents.statistics;
 
@@ -216,8 +227,8 @@ NzbLoadResult buildModel(const pugi::xml_document &document, const QString &path
         const QString subjectText = QString::fromUtf8(file.attribute("subject").value());
         NzbItem item;
         item.announced = subject::AnnouncedPartCount(subjectText);
-        item.name = options.namesOnly ? subject::FileNameFromSubject(subjectText)
-                                      : subject::SubjectWithoutCounter(subjectText);
+        item.fileName = subject::FileNameFromSubject(subjectText);
+        item.name = options.namesOnly ? item.fileName : subject::SubjectWithoutCounter(subjectText);
         if (const auto date = parseDate(file.attribute("date").value()))
             lastDate = date;
         forEachNested(file, "groups", "group", [&](pugi::xml_node group) {
@@ -225,8 +236,9 @@ NzbLoadResult buildModel(const pugi::xml_document &document, const QString &path
             return false;
         });
         forEachNested(file, "segments", "segment", [&](pugi::xml_node segment) {
-            contents.articleQueue.append(index, bareMessageId(elementText(segment, scratch)));
+            contents.articleQueue.append(index, bareMessageId(elementText(segment, scratch)), contents.segments.size());
             ++item.segmentCount;
+            contents.segments.push_back(segmentInfo(segment, item.segmentCount));
             return true;
         });
         statistics.requiredCount += item.announced;

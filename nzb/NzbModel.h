@@ -15,6 +15,7 @@ enum class ItemStatus { Queued = 1, Checking = 2, Available = 3, Missing = 4 };
 // One file of the NZB and one row of the item list.
 struct NzbItem {
     QString name;         // display name from the subject
+    QString fileName;     // the file's name from the subject, whatever the display shows
     int announced = 0;    // parts the subject announces
     int segmentCount = 0; // segments the NZB lists
     QString available = QStringLiteral("0");
@@ -51,10 +52,17 @@ struct LoadSummary {
     QStringList logLines() const;
 };
 
+// What the NZB says of one article besides its message-ID.
+struct SegmentInfo {
+    std::int32_t number = 0; // part number: the NZB's, else the position in its file
+    qint64 bytes = 0;        // the article's size as the NZB gives it; 0 when it does not
+};
+
 // Everything a load produces, built aside and handed to the model whole.
 struct NzbContents {
     std::vector<NzbItem> items;
     ArticleQueue articleQueue;
+    std::vector<SegmentInfo> segments; // in the order of the queue as loaded
     QString groupName;
     LoadStatistics statistics;
     LoadSummary summary;
@@ -96,6 +104,7 @@ public:
     ItemCounters &counters() { return m_counters; }
     const ItemCounters &counters() const { return m_counters; }
     const QString &groupName() const { return m_contents.groupName; }
+    const std::vector<SegmentInfo> &segments() const { return m_contents.segments; }
     const LoadStatistics &statistics() const { return m_contents.statistics; }
     const LoadSummary &summary() const { return m_contents.summary; }
 

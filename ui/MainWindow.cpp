@@ -519,6 +519,7 @@ void MainWindow::finishCheck()
     m_log.flush();
     setWindowTitle(kTitle);
     enterCheckPhase(CheckPhase::Ended);
+    m_statusText->setText(u' ' + m_check->judgement().worstLine());
     showPrompt(UserPrompts::Icon::Information, kTitle, {QStringLiteral("Finished checking NZB file.")});
 }
 

@@ -1,0 +1,239 @@
+#include "check/RepairCheck.h"
+
+#include "repair/Yenc.h"
+
+namespace {
+
+constexpr qint64 kLargestPar2File = 64 * 1024 * 1024;
+
+} // namespace
+
+RepairCheck::RepairCheck(const NzbModel &nzb, std::vector<repair::PostedFile> files, std::vector<int> foundOn,
+                         const std::vector<CheckServer> &servers, const ConnectionOptions &options, QObject *parent)
+    : QObject(parent)
+    , m_nzb(nzb)
+    , m_files(std::move(files))
+    , m_foundOn(std::move(foundOn))
+    , m_servers(servers)
+    , m_options(options)
+{
+    m_segmentsOfFile.resize(m_files.size());
+    const ArticleQueue &queue = m_nzb.articleQueue();
+    for (qsizetype segment = 0; segment < queue.count(); ++segment) {
+        std::vector<qsizetype> &parts = m_segmentsOfFile[size_t(queue.entry(segment + 1).itemIndex - 1)];
+        const int part = m_nzb.segments()[size_t(segment)].number;
+        if (size_t(part) >= parts.size())
+            parts.resize(size_t(part) + 1, -1);
+        if (parts[size_t(part)] < 0)
+            parts[size_t(part)] = segment;
+    }
+}
+
+RepairCheck::~RepairCheck()
+{
+    closeConnection();
+}
+
+void RepairCheck::start(bool fetch)
+{
+    std::vector<QString> names;
+    for (const repair::PostedFile &file : m_files)
+        names.push_back(file.name);
+    m_grouping = repair::GroupByName(names);
+    if (fetch) {
+        for (size_t set = 0; set < m_grouping.sets.size(); ++set) {
+            const repair::Par2Set &par2Set = m_grouping.sets[set];
+            if (std::any_of(par2Set.dataFiles.begin(), par2Set.dataFiles.end(),
+                            [this](int file) { return repair::LostArticles(m_files[size_t(file)]); }))
+                m_setsLeft.push_back(int(set));
+        }
+    }
+    if (!m_setsLeft.empty())
+        planPartSize();
+    fetchNext();
+}
+
+// The server that found the article of that part, when one did.
+std::optional<qsizetype> RepairCheck::foundSegment(int file, int part) const
+{
+    const std::vector<qsizetype> &parts = m_segmentsOfFile[size_t(file)];
+    if (part < 0 || size_t(part) >= parts.size() || parts[size_t(part)] < 0 || m_foundOn[size_t(parts[size_t(part)])] < 0)
+        return std::nullopt;
+    return parts[size_t(part)];
+}
+
+// Posting tools cut a whole post into articles of one size: the first part of any file of more
+// than one part tells it.
+void RepairCheck::planPartSize()
+{
+    for (size_t file = 0; file < m_files.size(); ++file) {
+        if (m_files[file].partCount() > 1 && foundSegment(int(file), 1)) {
+            m_fetches.push_back({int(file), 1, Purpose::PartSize});
+            return;
+        }
+    }
+}
+
+void RepairCheck::planSet(int set)
+{
+    m_set = set;
+    m_par2Bytes.clear();
+    m_failureLogged = false;
+    const repair::Par2Set &par2Set = m_grouping.sets[size_t(set)];
+    if (!planIndex(par2Set))
+        planVolume(par2Set);
+}
+
+// Every part of the index, when every one was found.
+bool RepairCheck::planIndex(const repair::Par2Set &set)
+{
+    if (set.index < 0)
+        return false;
+    const int parts = m_files[size_t(set.index)].partCount();
+    for (int part = 1; part <= parts; ++part) {
+        if (!foundSegment(set.index, part))
+            return false;
+    }
+    for (int part = parts; part >= 1; --part)
+        m_fetches.push_front({set.index, part, Purpose::Index});
+    return true;
+}
+
+// A volume's first part: a recovery packet, then a copy of the critical packets.
+void RepairCheck::planVolume(const repair::Par2Set &set)
+{
+    for (const int volume : set.volumes) {
+        if (foundSegment(volume, 1)) {
+            m_fetches.push_front({volume, 1, Purpose::Volume});
+            return;
+        }
+    }
+}
+
+void RepairCheck::fetchNext()
+{
+    if (m_fetches.empty()) {
+        if (m_set >= 0)
+            m_facts[m_set].description = par2::ReadPackets(m_par2Bytes);
+        if (m_setsLeft.empty()) {
+            judge();
+            return;
+        }
+        planSet(m_setsLeft.front());
+        m_setsLeft.pop_front();
+        if (m_fetches.empty()) {
+            fetchNext();
+            return;
+        }
+    }
+    const Fetch &fetch = m_fetches.front();
+    const int server = m_foundOn[size_t(*foundSegment(fetch.file, fetch.part))];
+    if (m_connection && m_connectionServer == server && m_connection->asking) {
+        askBody();
+        return;
+    }
+    closeConnection();
+    m_connection = new NntpConnection(this);
+    m_connectionServer = server;
+    connect(m_connection, &NntpConnection::replyReceived, this, &RepairCheck::handleReply);
+    connect(m_connection, &NntpConnection::unexpectedLine, this,
+            [this](const QByteArray &line) { fetchFailed(QString::fromLatin1(line)); });
+    connect(m_connection, &NntpConnection::closedByServer, this,
+            [this] { fetchFailed(QStringLiteral("the server closed the connection")); });
+    connect(m_connection, &NntpConnection::failed, this, [this](int, const QString &description) { fetchFailed(description); });
+    ConnectionOptions options = m_options;
+    options.tls = m_servers[size_t(server)].tls;
+    m_connection->open(m_servers[size_t(server)].address, quint16(m_servers[size_t(server)].port), options);
+}
+
+void RepairCheck::askBody()
+{
+    const Fetch &fetch = m_fetches.front();
+    const QByteArrayView id = m_nzb.articleQueue().entry(*foundSegment(fetch.file, fetch.part) + 1).messageId;
+    m_connection->send(QByteArray("BODY <") + id.toByteArray() + '>', {NntpConnection::Awaiting::BodyReply, 0});
+}
+
+void RepairCheck::handleReply(const QByteArray &line, NntpConnection::Owed owed)
+{
+    using Awaiting = NntpConnection::Awaiting;
+    const QByteArray code = line.left(4);
+    const CheckServer &server = m_servers[size_t(m_connectionServer)];
+    if (owed.reply == Awaiting::BodyReply && code == "222 ") {
+        bodyArrived(m_connection->takeBody());
+    } else if (owed.reply == Awaiting::BodyReply && code == "412 " && !m_nzb.groupName().isEmpty()) {
+        m_connection->send(QByteArray("GROUP ") + m_nzb.groupName().toUtf8(), {Awaiting::GroupReply, 0});
+    } else if (owed.reply == Awaiting::GroupReply && code == "211 ") {
+        askBody();
+    } else {
+        const auto step = m_connection->takeLoginReply(owed.reply, code, server.username, server.password);
+        if (step == NntpConnection::LoginStep::NotTaken)
+            fetchFailed(QString::fromLatin1(line));
+        else if (step == NntpConnection::LoginStep::Done && !std::exchange(m_connection->asking, true))
+            askBody();
+    }
+}
+
+void RepairCheck::bodyArrived(QByteArray body)
+{
+    const Fetch fetch = m_fetches.front();
+    m_fetches.pop_front();
+    auto decoded = yenc::DecodeBody(body);
+    if (const QString *error = std::get_if<QString>(&decoded)) {
+        fetchFailed(*error);
+        return;
+    }
+    yenc::DecodedPart &part = std::get<yenc::DecodedPart>(decoded);
+    if (part.multipart && fetch.part < m_files[size_t(fetch.file)].partCount())
+        m_partSize = part.data.size();
+    if (fetch.purpose != Purpose::PartSize) {
+        if (part.fileSize > kLargestPar2File) {
+            fetchFailed(QStringLiteral("the par2 file is over 64 MiB"));
+            return;
+        }
+        if (m_par2Bytes.size() < part.fileSize)
+            m_par2Bytes.resize(qsizetype(part.fileSize), '\0');
+        m_par2Bytes.replace(qsizetype(part.begin - 1), part.data.size(), part.data);
+        // A volume's first part may end before its copy of the critical packets does.
+        if (fetch.purpose == Purpose::Volume && fetch.part == 1 && foundSegment(fetch.file, 2)
+            && !par2::ReadPackets(m_par2Bytes).complete())
+            m_fetches.push_front({fetch.file, 2, Purpose::Volume});
+    }
+    fetchNext();
+}
+
+// A par2 file that cannot be read is given up, the index for a volume; the verdict is then
+// estimated. An article read only for its size costs nothing when it fails.
+void RepairCheck::fetchFailed(const QString &reason)
+{
+    closeConnection();
+    const Fetch failed = m_fetches.front();
+    m_fetches.pop_front();
+    if (failed.purpose != Purpose::PartSize) {
+        if (!std::exchange(m_failureLogged, true))
+            Q_EMIT logLine(QStringLiteral("Could not read the par2 index: ") + reason);
+        m_fetches.clear();
+        m_par2Bytes.clear();
+        if (failed.purpose == Purpose::Index)
+            planVolume(m_grouping.sets[size_t(m_set)]);
+    }
+    fetchNext();
+}
+
+void RepairCheck::closeConnection()
+{
+    if (m_connection) {
+        m_connection->quitAndClose();
+        m_connection->deleteLater();
+        m_connection = nullptr;
+    }
+}
+
+void RepairCheck::judge()
+{
+    closeConnection();
+    if (m_partSize) {
+        for (size_t set = 0; set < m_grouping.sets.size(); ++set)
+            m_facts[int(set)].partSize = m_partSize;
+    }
+    Q_EMIT judged(repair::Judge(m_files, m_grouping, m_facts));
+}

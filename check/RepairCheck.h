@@ -1,0 +1,68 @@
+#pragma once
+
+#include "check/CheckRun.h"
+#include "repair/RepairVerdict.h"
+
+#include <QObject>
+
+#include <deque>
+#include <map>
+#include <memory>
+
+// After the last server's pass: reads what the verdict needs, a set's par2 index (or the start
+// of a volume) and one article for the post's article size, then judges every par2 set.
+class RepairCheck : public QObject
+{
+    Q_OBJECT
+public:
+    // `foundOn` gives per segment the server that found it, -1 for none.
+    RepairCheck(const NzbModel &nzb, std::vector<repair::PostedFile> files, std::vector<int> foundOn,
+                const std::vector<CheckServer> &servers, const ConnectionOptions &options, QObject *parent = nullptr);
+    ~RepairCheck() override;
+
+    // Fetches nothing when `fetch` is false; judges from the NZB alone.
+    void start(bool fetch);
+
+Q_SIGNALS:
+    void logLine(const QString &line);
+    void judged(const repair::Judgement &judgement);
+
+private:
+    enum class Purpose { Index, Volume, PartSize };
+    struct Fetch {
+        int file;       // position in the posted files
+        int part;       // part number
+        Purpose purpose;
+    };
+
+    void planSet(int set);
+    bool planIndex(const repair::Par2Set &set);
+    void planVolume(const repair::Par2Set &set);
+    void planPartSize();
+    void fetchNext();
+    void askBody();
+    void handleReply(const QByteArray &line, NntpConnection::Owed owed);
+    void bodyArrived(QByteArray body);
+    void fetchFailed(const QString &reason);
+    void closeConnection();
+    void judge();
+    std::optional<qsizetype> foundSegment(int file, int part) const;
+
+    const NzbModel &m_nzb;
+    const std::vector<repair::PostedFile> m_files;
+    const std::vector<int> m_foundOn;
+    std::vector<std::vector<qsizetype>> m_segmentsOfFile; // per posted file: segment by part number
+    const std::vector<CheckServer> &m_servers;
+    const ConnectionOptions m_options;
+
+    repair::Grouping m_grouping;
+    std::map<int, repair::FetchedFacts> m_facts;
+    std::deque<int> m_setsLeft;
+    int m_set = -1;
+    std::deque<Fetch> m_fetches;
+    QByteArray m_par2Bytes; // the decoded par2 file being read, parts at their places
+    std::optional<qint64> m_partSize;
+    bool m_failureLogged = false;
+    NntpConnection *m_connection = nullptr;
+    int m_connectionServer = -1;
+};

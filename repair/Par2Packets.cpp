@@ -1,0 +1,115 @@
+#include "repair/Par2Packets.h"
+
+#include <QCryptographicHash>
+#include <QtEndian>
+
+#include <set>
+
+namespace par2 {
+namespace {
+
+constexpr qsizetype kHeaderSize = 64;
+constexpr QByteArrayView kMagic("PAR2\0PKT", 8);
+constexpr QByteArrayView kMain("PAR 2.0\0Main\0\0\0\0", 16);
+constexpr QByteArrayView kFileDescription("PAR 2.0\0FileDesc", 16);
+constexpr QByteArrayView kSliceChecksums("PAR 2.0\0IFSC\0\0\0\0", 16);
+constexpr QByteArrayView kRecoverySlice("PAR 2.0\0RecvSlic", 16);
+constexpr QByteArrayView kCreator("PAR 2.0\0Creator\0", 16);
+
+quint64 littleEndian64(QByteArrayView bytes, qsizetype at)
+{
+    return qFromLittleEndian<quint64>(bytes.data() + at);
+}
+
+// The text of a packet body padded with NULs to a multiple of 4.
+QString paddedText(QByteArrayView text)
+{
+    const qsizetype end = text.indexOf('\0');
+    return QString::fromUtf8(end < 0 ? text : text.first(end));
+}
+
+void readBody(QByteArrayView type, QByteArrayView body, qint64 packetSize, SetDescription &set, std::set<QByteArray> &seen)
+{
+    if (type == kRecoverySlice) {
+        if (!set.firstRecoverySliceSize && set.criticalPacketSizes.empty())
+            set.firstRecoverySliceSize = body.size() - 4;
+        return;
+    }
+    if (type == kCreator) {
+        set.creator = paddedText(body);
+        set.creatorPacketSize = packetSize;
+        return;
+    }
+    if (type != kMain && type != kFileDescription && type != kSliceChecksums)
+        return;
+    // A volume repeats the critical packets; one copy describes the set.
+    if (!seen.insert(type.toByteArray() + body.first(qMin<qsizetype>(body.size(), 16)).toByteArray()).second)
+        return;
+    set.criticalPacketSizes.push_back(packetSize);
+    if (type == kMain && body.size() >= 12) {
+        set.sliceSize = qint64(littleEndian64(body, 0));
+        set.fileCount = qFromLittleEndian<quint32>(body.data() + 8);
+    } else if (type == kFileDescription && body.size() >= 56) {
+        set.files.push_back({body.first(16).toByteArray(), paddedText(body.sliced(56)), qint64(littleEndian64(body, 48))});
+    }
+}
+
+} // namespace
+
+SetDescription ReadPackets(QByteArrayView bytes)
+{
+    SetDescription set;
+    std::set<QByteArray> seen;
+    qsizetype at = 0;
+    while ((at = bytes.indexOf(kMagic, at)) >= 0 && bytes.size() - at >= kHeaderSize) {
+        const quint64 length = littleEndian64(bytes, at + 8);
+        if (length < quint64(kHeaderSize) || length % 4 != 0 || length > quint64(bytes.size() - at)) {
+            at += kMagic.size();
+            continue;
+        }
+        const QByteArrayView packet = bytes.sliced(at, qsizetype(length));
+        if (QCryptographicHash::hash(packet.sliced(32), QCryptographicHash::Md5) != packet.sliced(16, 16)) {
+            at += kMagic.size();
+            continue;
+        }
+        readBody(packet.sliced(48, 16), packet.sliced(kHeaderSize), qint64(length), set, seen);
+        at += qsizetype(length);
+    }
+    return set;
+}
+
+int CriticalCopies(int blocks)
+{
+    int copies = 1;
+    for (int n = blocks; n > 1; n /= 2)
+        ++copies;
+    return copies;
+}
+
+std::vector<qint64> RecoveryPacketOffsets(const SetDescription &set, int blocks)
+{
+    std::vector<qint64> offsets;
+    if (blocks <= 0)
+        return offsets;
+    const std::vector<qint64> &critical = set.criticalPacketSizes;
+    const qint64 kinds = qint64(critical.size());
+    const qint64 total = CriticalCopies(blocks) * kinds;
+    qint64 offset = 0;
+    for (qint64 j = 0; j < blocks; ++j) {
+        offsets.push_back(offset);
+        offset += set.sliceSize + 68;
+        for (qint64 t = j * total / blocks; t < (j + 1) * total / blocks; ++t)
+            offset += critical[size_t(t % kinds)];
+    }
+    return offsets;
+}
+
+qint64 VolumeSize(const SetDescription &set, int blocks)
+{
+    qint64 critical = 0;
+    for (const qint64 size : set.criticalPacketSizes)
+        critical += size;
+    return blocks * (set.sliceSize + 68) + (blocks > 0 ? CriticalCopies(blocks) : 1) * critical + set.creatorPacketSize;
+}
+
+} // namespace par2

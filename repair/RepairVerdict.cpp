@@ -1,0 +1,432 @@
+#include "repair/RepairVerdict.h"
+
+#include <algorithm>
+#include <limits>
+#include <set>
+
+namespace repair {
+namespace {
+
+constexpr qint64 kRecoveryPacketOverhead = 64 + 4;
+constexpr qint64 kCreatorPacketEstimate = 64 + 40;
+
+qint64 ceilDiv(qint64 a, qint64 b) { return b > 0 ? (a + b - 1) / b : 0; }
+qint64 padded4(qint64 n) { return ceilDiv(n, 4) * 4; }
+
+// Where a volume made by another tool than par2cmdline keeps its critical packets is not known:
+// each guess below is tried, and M becomes the range they give.
+enum class Layout { Interleaved, CriticalFirst, CriticalLast };
+
+// One consistent guess of what neither the index nor a data article told.
+struct Assumption {
+    double ratio = 1.03; // NZB bytes per decoded byte
+    Layout layout = Layout::Interleaved;
+};
+
+struct Span {
+    qint64 offset;
+    qint64 length;
+};
+
+// A set's files once the index, if read, has said which files it describes.
+struct SetFiles {
+    std::vector<int> data;               // posted files of the set
+    std::vector<qint64> lengths;         // their lengths, -1 where the index did not say
+    std::vector<qint64> absentLengths;   // files the index describes and the NZB lacks
+    std::vector<int> undescribed;        // matched by name, yet the index does not describe them
+};
+
+qint64 decodedSize(qint64 bytes, double ratio) { return qint64(double(bytes) / ratio); }
+
+qint64 largestSegmentBytes(const PostedFile &file)
+{
+    qint64 largest = 0;
+    for (const PostedSegment &segment : file.segments)
+        largest = qMax(largest, segment.bytes);
+    return largest;
+}
+
+// The file's length: the index's, else its articles' sizes read as decoded bytes.
+qint64 estimatedLength(const PostedFile &file, qint64 partSize, double ratio)
+{
+    const int parts = file.partCount();
+    qint64 last = partSize;
+    for (const PostedSegment &segment : file.segments) {
+        if (segment.number == parts && segment.bytes > 0)
+            last = std::clamp<qint64>(decodedSize(segment.bytes, ratio), 1, partSize);
+    }
+    return parts <= 1 ? (file.segments.empty() ? 0 : decodedSize(largestSegmentBytes(file), ratio))
+                      : (parts - 1) * partSize + last;
+}
+
+// A file of `parts` parts and `length` bytes was cut into parts of one size within these bounds.
+qint64 fittingPartSize(qint64 length, int parts, qint64 partSize)
+{
+    if (parts <= 1)
+        return qMax<qint64>(length, 1);
+    return std::clamp(partSize, ceilDiv(length, parts), qMax<qint64>((length - 1) / (parts - 1), 1));
+}
+
+std::vector<Span> missingSpans(const PostedFile &file, qint64 length, qint64 partSize)
+{
+    std::vector<Span> spans;
+    for (const int part : file.missingParts()) {
+        const qint64 offset = qint64(part - 1) * partSize;
+        if (offset < length)
+            spans.push_back({offset, qMin(partSize, length - offset)});
+    }
+    return spans;
+}
+
+qint64 damagedBlocks(const std::vector<Span> &spans, qint64 sliceSize)
+{
+    std::set<qint64> blocks;
+    for (const Span &span : spans) {
+        for (qint64 block = span.offset / sliceSize; block <= (span.offset + span.length - 1) / sliceSize; ++block)
+            blocks.insert(block);
+    }
+    return qint64(blocks.size());
+}
+
+// The critical packets par2cmdline would write for these files, when the index was not read.
+par2::SetDescription estimatedDescription(qint64 sliceSize, const std::vector<PostedFile> &files, const SetFiles &set,
+                                          const std::vector<qint64> &lengths)
+{
+    par2::SetDescription description;
+    description.sliceSize = sliceSize;
+    description.criticalPacketSizes.push_back(64 + 12 + 16 * qint64(set.data.size()));
+    for (const int file : set.data)
+        description.criticalPacketSizes.push_back(64 + 56 + padded4(files[size_t(file)].name.toUtf8().size()));
+    for (const qint64 length : lengths)
+        description.criticalPacketSizes.push_back(64 + 16 + 20 * ceilDiv(length, sliceSize));
+    description.creatorPacketSize = kCreatorPacketEstimate;
+    return description;
+}
+
+std::vector<qint64> packetOffsets(const par2::SetDescription &description, int blocks, Layout layout)
+{
+    if (layout == Layout::Interleaved)
+        return par2::RecoveryPacketOffsets(description, blocks);
+    qint64 critical = 0;
+    for (const qint64 size : description.criticalPacketSizes)
+        critical += size;
+    const qint64 before = layout == Layout::CriticalFirst ? par2::CriticalCopies(blocks) * critical : 0;
+    std::vector<qint64> offsets;
+    for (int j = 0; j < blocks; ++j)
+        offsets.push_back(before + j * (description.sliceSize + kRecoveryPacketOverhead));
+    return offsets;
+}
+
+class SetEvaluation
+{
+public:
+    SetEvaluation(const std::vector<PostedFile> &files, const Par2Set &set, const SetFiles &members, const FetchedFacts *facts)
+        : m_files(files), m_set(set), m_members(members), m_facts(facts)
+    {
+    }
+
+    // X and M under one assumption.
+    std::pair<qint64, qint64> evaluate(const Assumption &assumption) const
+    {
+        const qint64 partSize = postPartSize(assumption.ratio);
+        std::vector<qint64> lengths;
+        for (size_t i = 0; i < m_members.data.size(); ++i) {
+            const PostedFile &file = m_files[size_t(m_members.data[i])];
+            lengths.push_back(m_members.lengths[i] >= 0 ? m_members.lengths[i] : estimatedLength(file, partSize, assumption.ratio));
+        }
+        const qint64 sliceSize = this->sliceSize(partSize, lengths, assumption.ratio);
+        qint64 needed = 0;
+        for (size_t i = 0; i < m_members.data.size(); ++i) {
+            const PostedFile &file = m_files[size_t(m_members.data[i])];
+            const qint64 size = fittingPartSize(lengths[i], file.partCount(), partSize);
+            needed += damagedBlocks(missingSpans(file, lengths[i], size), sliceSize);
+        }
+        for (const qint64 length : m_members.absentLengths)
+            needed += ceilDiv(length, sliceSize);
+        const par2::SetDescription description = knownCritical() ? m_facts->description
+                                                                 : estimatedDescription(sliceSize, m_files, m_members, lengths);
+        qint64 available = 0;
+        for (const int volume : m_set.volumes)
+            available += volumeBlocks(m_files[size_t(volume)], description, sliceSize, partSize, assumption);
+        return {needed, available};
+    }
+
+    // Everything needed was read: one assumption gives the exact answer.
+    bool exact() const
+    {
+        if (!knownCritical() || !m_facts->description.madeByPar2cmdline())
+            return false;
+        if (!m_facts->partSize)
+            return std::all_of(m_files.begin(), m_files.end(), [](const PostedFile &file) { return file.partCount() <= 1; });
+        for (size_t i = 0; i < m_members.data.size(); ++i) {
+            const PostedFile &file = m_files[size_t(m_members.data[i])];
+            if (fittingPartSize(m_members.lengths[i], file.partCount(), *m_facts->partSize) != *m_facts->partSize
+                && file.partCount() > 1)
+                return false;
+        }
+        return std::all_of(m_set.volumes.begin(), m_set.volumes.end(),
+                           [this](int volume) { return ParseVolumeName(m_files[size_t(volume)].name)->blocks.has_value(); });
+    }
+
+    bool layoutKnown() const { return !knownCritical() || m_facts->description.madeByPar2cmdline(); }
+
+private:
+    bool knownCritical() const { return m_facts && m_facts->description.complete(); }
+
+    qint64 postPartSize(double ratio) const
+    {
+        if (m_facts && m_facts->partSize)
+            return *m_facts->partSize;
+        qint64 largest = 0;
+        for (const PostedFile &file : m_files)
+            largest = qMax(largest, largestSegmentBytes(file));
+        return qMax<qint64>(decodedSize(largest, ratio), 1);
+    }
+
+    qint64 sliceSize(qint64 partSize, const std::vector<qint64> &lengths, double ratio) const
+    {
+        if (knownCritical())
+            return m_facts->description.sliceSize;
+        if (m_facts && m_facts->description.firstRecoverySliceSize > 0)
+            return *m_facts->description.firstRecoverySliceSize;
+        // From the volume with the most blocks: about C × (S + 68) bytes and its copies of the critical packets.
+        const PostedFile *largest = nullptr;
+        int blocks = 0;
+        for (const int volume : m_set.volumes) {
+            const auto name = ParseVolumeName(m_files[size_t(volume)].name);
+            const int count = name->blocks.value_or(name->end - name->first);
+            if (count > blocks) {
+                blocks = count;
+                largest = &m_files[size_t(volume)];
+            }
+        }
+        if (!largest)
+            return qMax<qint64>(partSize, 4);
+        qint64 total = 0;
+        for (const PostedSegment &segment : largest->segments)
+            total += segment.bytes;
+        const qint64 size = decodedSize(total * largest->partCount() / qMax<qint64>(qint64(largest->segments.size()), 1), ratio);
+        qint64 slice = qMax<qint64>(size / blocks - kRecoveryPacketOverhead, 4);
+        for (int round = 0; round < 2; ++round) {
+            const par2::SetDescription critical = estimatedDescription(slice, m_files, m_members, lengths);
+            const qint64 overhead = par2::VolumeSize(critical, blocks) - blocks * (slice + kRecoveryPacketOverhead);
+            slice = qMax<qint64>((size - overhead) / blocks - kRecoveryPacketOverhead, 4);
+        }
+        return slice / 4 * 4;
+    }
+
+    qint64 volumeBlocks(const PostedFile &volume, const par2::SetDescription &description, qint64 sliceSize,
+                        qint64 partSize, const Assumption &assumption) const
+    {
+        const auto name = ParseVolumeName(volume.name);
+        qint64 listed = 0;
+        for (const PostedSegment &segment : volume.segments)
+            listed += segment.bytes;
+        const qint64 decoded = decodedSize(listed * volume.partCount() / qMax<qint64>(qint64(volume.segments.size()), 1),
+                                           assumption.ratio);
+        const int blocks = name->blocks ? *name->blocks : int(decoded / (sliceSize + kRecoveryPacketOverhead));
+        const qint64 length = par2::VolumeSize(description, blocks);
+        const std::vector<Span> spans = missingSpans(volume, length, volume.partCount() > 1 ? partSize : length);
+        if (spans.empty())
+            return blocks;
+        qint64 intact = 0;
+        for (const qint64 offset : packetOffsets(description, blocks, assumption.layout)) {
+            const qint64 end = offset + sliceSize + kRecoveryPacketOverhead;
+            intact += std::none_of(spans.begin(), spans.end(), [&](const Span &span) {
+                return span.offset < end && offset < span.offset + span.length;
+            });
+        }
+        return intact;
+    }
+
+    const std::vector<PostedFile> &m_files;
+    const Par2Set &m_set;
+    const SetFiles &m_members;
+    const FetchedFacts *m_facts;
+};
+
+// Once the index is read, its file descriptions say which files the set covers.
+SetFiles membersOf(const std::vector<PostedFile> &files, const Par2Set &set, const FetchedFacts *facts)
+{
+    SetFiles members;
+    if (!facts || !facts->description.complete()) {
+        members.data = set.dataFiles;
+        members.lengths.assign(set.dataFiles.size(), -1);
+        return members;
+    }
+    std::vector<bool> described(files.size(), false);
+    for (const par2::FileDescription &description : facts->description.files) {
+        const auto posted = std::find_if(files.begin(), files.end(), [&](const PostedFile &file) {
+            return file.name.compare(description.name, Qt::CaseInsensitive) == 0;
+        });
+        if (posted == files.end()) {
+            members.absentLengths.push_back(description.length);
+            continue;
+        }
+        const int position = int(posted - files.begin());
+        described[size_t(position)] = true;
+        members.data.push_back(position);
+        members.lengths.push_back(description.length);
+    }
+    for (const int file : set.dataFiles) {
+        if (!described[size_t(file)])
+            members.undescribed.push_back(file);
+    }
+    return members;
+}
+
+SetVerdict verdictFor(const Range &needed, const Range &available)
+{
+    SetVerdict verdict;
+    verdict.needed = needed;
+    verdict.available = available;
+    if (needed.high == 0)
+        verdict.kind = SetVerdict::NotNeeded;
+    else if (needed.high <= available.low)
+        verdict.kind = SetVerdict::Possible;
+    else if (needed.low > available.high)
+        verdict.kind = SetVerdict::NotPossible;
+    else
+        verdict.kind = SetVerdict::Uncertain;
+    return verdict;
+}
+
+SetVerdict judgeSet(const std::vector<PostedFile> &files, const Par2Set &set, const SetFiles &members, const FetchedFacts *facts)
+{
+    const SetEvaluation evaluation(files, set, members, facts);
+    std::vector<Assumption> assumptions;
+    if (evaluation.exact()) {
+        assumptions.push_back({});
+    } else {
+        const std::vector<Layout> layouts = evaluation.layoutKnown()
+                                                ? std::vector{Layout::Interleaved}
+                                                : std::vector{Layout::Interleaved, Layout::CriticalFirst, Layout::CriticalLast};
+        for (int step = 0; step <= 12; ++step) {
+            for (const Layout layout : layouts)
+                assumptions.push_back({1.0 + 0.005 * step, layout});
+        }
+    }
+    Range needed{std::numeric_limits<qint64>::max(), 0};
+    Range available{std::numeric_limits<qint64>::max(), 0};
+    for (const Assumption &assumption : assumptions) {
+        const auto [x, m] = evaluation.evaluate(assumption);
+        needed = {qMin(needed.low, x), qMax(needed.high, x)};
+        available = {qMin(available.low, m), qMax(available.high, m)};
+    }
+    return verdictFor(needed, available);
+}
+
+int badness(SetVerdict::Kind kind)
+{
+    static constexpr int order[] = {0, 1, 4, 2, 3}; // NotNeeded, Possible, NotPossible, Uncertain, Unknown
+    return order[kind];
+}
+
+QString rangeText(const Range &range)
+{
+    return range.low == range.high ? QString::number(range.low)
+                                   : QString::number(range.low) + QLatin1String(" to ") + QString::number(range.high);
+}
+
+} // namespace
+
+int PostedFile::partCount() const
+{
+    int parts = qMax(announced, int(segments.size()));
+    for (const PostedSegment &segment : segments)
+        parts = qMax(parts, segment.number);
+    return parts;
+}
+
+std::vector<int> PostedFile::missingParts() const
+{
+    std::vector<bool> listed(size_t(partCount()) + 1, false);
+    std::vector<int> parts;
+    for (const PostedSegment &segment : segments) {
+        if (segment.number >= 1)
+            listed[size_t(segment.number)] = true;
+        if (segment.missing)
+            parts.push_back(segment.number);
+    }
+    for (int part = 1; part <= partCount(); ++part) {
+        if (!listed[size_t(part)])
+            parts.push_back(part);
+    }
+    return parts;
+}
+
+bool LostArticles(const PostedFile &file)
+{
+    return !file.missingParts().empty();
+}
+
+QString SetVerdict::line() const
+{
+    const QString repair = setName.isEmpty() ? QStringLiteral("Repair: ") : QLatin1String("Repair (") + setName + QLatin1String("): ");
+    switch (kind) {
+    case NotNeeded:
+        return repair + QLatin1String("not needed, every data article was found.");
+    case Possible:
+        return repair + QStringLiteral("possible, needs %1 of %2 recovery block(s).").arg(needed.high).arg(rangeText(available));
+    case NotPossible:
+        return repair + QStringLiteral("not possible, %1 recovery block(s) short (needs %2, %3 available).")
+                            .arg(needed.low - available.high).arg(needed.low).arg(available.high);
+    case Uncertain:
+        return repair + QStringLiteral("uncertain, needs %1 to %2 of %3 recovery block(s).")
+                            .arg(needed.low).arg(needed.high).arg(rangeText(available));
+    case Unknown:
+        break;
+    }
+    return repair + QLatin1String("unknown, the NZB has no par2 recovery files.");
+}
+
+QStringList Judgement::lines() const
+{
+    QStringList lines;
+    for (const SetVerdict &verdict : verdicts)
+        lines << verdict.line();
+    for (const QString &name : notCovered)
+        lines << QLatin1String("Not covered by par2: ") + name;
+    return lines;
+}
+
+bool Judgement::dataComplete() const
+{
+    return notCovered.isEmpty() && std::all_of(verdicts.begin(), verdicts.end(), [](const SetVerdict &verdict) {
+               return verdict.kind == SetVerdict::NotNeeded || verdict.kind == SetVerdict::Possible;
+           });
+}
+
+QString Judgement::worstLine() const
+{
+    const auto worst = std::max_element(verdicts.begin(), verdicts.end(), [](const SetVerdict &a, const SetVerdict &b) {
+        return badness(a.kind) < badness(b.kind);
+    });
+    return worst == verdicts.end() ? QString() : worst->line();
+}
+
+Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, const std::map<int, FetchedFacts> &facts)
+{
+    Judgement judgement;
+    std::vector<int> outside = grouping.uncovered;
+    for (size_t i = 0; i < grouping.sets.size(); ++i) {
+        const auto found = facts.find(int(i));
+        const FetchedFacts *setFacts = found == facts.end() ? nullptr : &found->second;
+        const SetFiles members = membersOf(files, grouping.sets[i], setFacts);
+        outside.insert(outside.end(), members.undescribed.begin(), members.undescribed.end());
+        SetVerdict verdict = judgeSet(files, grouping.sets[i], members, setFacts);
+        if (grouping.sets.size() > 1)
+            verdict.setName = grouping.sets[i].name;
+        judgement.verdicts.push_back(verdict);
+    }
+    std::sort(outside.begin(), outside.end());
+    for (const int file : outside) {
+        if (LostArticles(files[size_t(file)]))
+            judgement.notCovered << files[size_t(file)].name;
+    }
+    if (grouping.sets.empty())
+        judgement.verdicts.push_back({judgement.notCovered.isEmpty() ? SetVerdict::NotNeeded : SetVerdict::Unknown, {}, {}, {}});
+    return judgement;
+}
+
+} // namespace repair

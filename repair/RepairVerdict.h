@@ -1,0 +1,73 @@
+#pragma once
+
+#include "repair/Par2Packets.h"
+#include "repair/Par2Sets.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <optional>
+#include <vector>
+
+// Whether a post will be complete after par2 repair, counted in blocks.
+namespace repair {
+
+struct PostedSegment {
+    int number = 0;    // the part number
+    qint64 bytes = 0;  // the article's size as the NZB gives it; 0 when unknown
+    bool missing = false;
+};
+
+struct PostedFile {
+    QString name;      // from the subject
+    int announced = 0; // parts the subject announces; 0: no counter
+    std::vector<PostedSegment> segments;
+
+    int partCount() const;
+    // Part numbers the servers lack, and those announced but not listed.
+    std::vector<int> missingParts() const;
+};
+
+// What the check read for a set: its critical packets and the post's article size.
+struct FetchedFacts {
+    par2::SetDescription description;
+    std::optional<qint64> partSize;
+};
+
+struct Range {
+    qint64 low = 0;
+    qint64 high = 0;
+};
+
+struct SetVerdict {
+    enum Kind { NotNeeded, Possible, NotPossible, Uncertain, Unknown };
+    Kind kind = NotNeeded;
+    QString setName; // empty when the post has one set, or none
+    Range needed;
+    Range available;
+
+    QString line() const;
+};
+
+struct Judgement {
+    std::vector<SetVerdict> verdicts;
+    QStringList notCovered; // files outside every set that lost articles
+
+    // The verdict lines, then one "Not covered by par2: " line per such file.
+    QStringList lines() const;
+    // The data will be complete: every verdict is "not needed" or "possible", and no file
+    // outside a set lost articles.
+    bool dataComplete() const;
+    // The verdict a status bar shows: the worst set's.
+    QString worstLine() const;
+};
+
+// `facts` is keyed by the set's position in `grouping.sets`.
+Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping,
+                const std::map<int, FetchedFacts> &facts);
+
+// Some article of the files is missing on the servers or not listed.
+bool LostArticles(const PostedFile &file);
+
+} // namespace repair

@@ -1,0 +1,170 @@
+#include "repair/RepairVerdict.h"
+#include "repair/Yenc.h"
+
+#include <QTest>
+
+#include <zlib.h>
+
+using namespace repair;
+
+namespace {
+
+QByteArray encoded(const QByteArray &data)
+{
+    QByteArray line;
+    for (const char c : data) {
+        const char e = char(uchar(c) + 42);
+        if (e == '\0' || e == '\n' || e == '\r' || e == '=')
+            line += '=' + QByteArray(1, char(uchar(e) + 64));
+        else
+            line += e;
+    }
+    return line;
+}
+
+QByteArray article(const QByteArray &data, const QByteArray &ypart, const QByteArray &yend)
+{
+    return "=ybegin part=1 line=128 size=10 name=a b.bin\r\n" + ypart + encoded(data) + "\r\n" + yend + "\r\n";
+}
+
+QByteArray crc(const QByteArray &data)
+{
+    return QByteArray::number(quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size()))), 16);
+}
+
+// A file of `parts` parts, the listed ones as given ('+' found, '-' missing, '.' not listed).
+PostedFile posted(const QString &name, const char *parts, qint64 partBytes = 1030)
+{
+    PostedFile file{name, int(strlen(parts)), {}};
+    for (int part = 1; parts[part - 1]; ++part) {
+        if (parts[part - 1] != '.')
+            file.segments.push_back({part, partBytes, parts[part - 1] == '-'});
+    }
+    return file;
+}
+
+// What par2cmdline writes for files of these lengths at slice size `slice`.
+FetchedFacts index(qint64 slice, const std::vector<std::pair<QString, qint64>> &files, qint64 partSize)
+{
+    FetchedFacts facts;
+    facts.partSize = partSize;
+    par2::SetDescription &set = facts.description;
+    set.sliceSize = slice;
+    set.fileCount = qint64(files.size());
+    set.creator = QStringLiteral("Created by par2cmdline version 0.8.1.");
+    set.creatorPacketSize = 104;
+    set.criticalPacketSizes.push_back(76 + 16 * set.fileCount);
+    for (const auto &[name, length] : files) {
+        set.files.push_back({name.toUtf8(), name, length});
+        set.criticalPacketSizes.push_back(120 + (name.size() + 3) / 4 * 4);
+    }
+    for (const auto &[name, length] : files)
+        set.criticalPacketSizes.push_back(80 + 20 * ((length + slice - 1) / slice));
+    return facts;
+}
+
+} // namespace
+
+class TestRepair : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void decodesYencParts_data();
+    void decodesYencParts();
+    void judgesInBlocks_data();
+    void judgesInBlocks();
+};
+
+void TestRepair::decodesYencParts_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("outcome"); // begin:bytes, or the error
+    const QByteArray data("\xd6\xe0\xe3\x13=.x\x00\xff", 9); // bytes that encode to NUL, CR, LF, '=' and a dot
+    const QByteArray ypart = "=ypart begin=2 end=10\r\n";
+    QTest::newRow("escapes") << article(data, ypart, "=yend size=9 part=1 pcrc32=" + crc(data)) << "2:" + QString::fromLatin1(data.toHex());
+    QTest::newRow("no CRC given") << article(data, ypart, "=yend size=9 part=1") << "2:" + QString::fromLatin1(data.toHex());
+    QTest::newRow("CRC wrong") << article(data, ypart, "=yend size=9 part=1 pcrc32=1234")
+                               << "the part's CRC32 disagrees with its =yend line";
+    QTest::newRow("size wrong") << article(data, ypart, "=yend size=8 part=1") << "the part's size disagrees with its =yend line";
+    QTest::newRow("part beyond the file") << article(data, "=ypart begin=2 end=11\r\n", "=yend size=9")
+                                          << "the =ypart line is not valid";
+    QTest::newRow("cut short") << article(data, ypart, "").chopped(2) << "the body ends before its =yend line";
+    QTest::newRow("escape at the end") << QByteArray("=ybegin size=1 name=x\n=\n=yend size=0\n") << "an encoded line ends inside an escape";
+    QTest::newRow("no yEnc") << QByteArray("begin 644 x\n") << "the body holds no =ybegin line";
+}
+
+void TestRepair::decodesYencParts()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, outcome);
+    const auto decoded = yenc::DecodeBody(body);
+    if (const auto *part = std::get_if<yenc::DecodedPart>(&decoded))
+        QCOMPARE(QString::number(part->begin) + u':' + QString::fromLatin1(part->data.toHex()), outcome);
+    else
+        QCOMPARE(std::get<QString>(decoded), outcome);
+}
+
+using Described = std::vector<std::pair<QString, qint64>>;
+Q_DECLARE_METATYPE(Described)
+
+void TestRepair::judgesInBlocks_data()
+{
+    QTest::addColumn<std::vector<PostedFile>>("files");
+    QTest::addColumn<Described>("described"); // by the first set's index, at slices of 1,000 bytes
+    QTest::addColumn<QStringList>("lines");
+    const Described ab{{QStringLiteral("a.rar"), 3000}, {QStringLiteral("b.rar"), 2500}};
+    const auto set = [](const char *a, const char *b, const char *volume, qint64 partBytes = 1000) {
+        return std::vector<PostedFile>{posted(QStringLiteral("s.par2"), "+"), posted(QStringLiteral("a.rar"), a, partBytes),
+                                       posted(QStringLiteral("b.rar"), b, partBytes),
+                                       posted(QStringLiteral("s.vol0+3.par2"), volume, partBytes)};
+    };
+    const QString notNeeded = QStringLiteral("Repair: not needed, every data article was found.");
+    QTest::newRow("nothing missing") << set("+++", "+++", "++++") << ab << QStringList{notNeeded};
+    QTest::newRow("only a volume lost") << set("+++", "+++", "-+++") << ab << QStringList{notNeeded};
+    QTest::newRow("aligned, one not listed") << set("+-+", "+.+", "++++") << ab
+                                             << QStringList{QStringLiteral("Repair: possible, needs 2 of 3 recovery block(s).")};
+    QTest::newRow("short last article") << set("+++", "++-", "++++") << ab
+                                        << QStringList{QStringLiteral("Repair: possible, needs 1 of 3 recovery block(s).")};
+    // Articles of 700 bytes: the second of a.rar (3,300 bytes) lies across blocks 0 and 1.
+    QTest::newRow("across block edges") << set("+-+-+", "++-+", "+++++++", 700)
+                                        << Described{{QStringLiteral("a.rar"), 3300}, {QStringLiteral("b.rar"), 2500}}
+                                        << QStringList{QStringLiteral("Repair: not possible, 2 recovery block(s) short (needs 5, 3 available).")};
+    // Recovery packets of 1,068 bytes at 0 and 1,432 (after three critical packets): the
+    // volume's second article hits both.
+    QTest::newRow("damaged volume") << set("+-+", "+++", "+-++") << ab
+                                    << QStringList{QStringLiteral("Repair: possible, needs 1 of 1 recovery block(s).")};
+    QTest::newRow("described, not posted") << std::vector{posted(QStringLiteral("s.par2"), "+"), posted(QStringLiteral("a.rar"), "+++"),
+                                                          posted(QStringLiteral("s.vol0+3.par2"), "++++")}
+                                           << ab << QStringList{QStringLiteral("Repair: possible, needs 3 of 3 recovery block(s).")};
+    QTest::newRow("outside the set") << std::vector{posted(QStringLiteral("x.par2"), "+"), posted(QStringLiteral("x.vol0+1.par2"), "++"),
+                                                    posted(QStringLiteral("x.r00"), "+-"), posted(QStringLiteral("y.nfo"), "-")}
+                                     << Described{{QStringLiteral("x.r00"), 2000}}
+                                     << QStringList{QStringLiteral("Repair: possible, needs 1 of 1 recovery block(s)."),
+                                                    QStringLiteral("Not covered by par2: y.nfo")};
+    QTest::newRow("no par2") << std::vector{posted(QStringLiteral("a.rar"), "+-")} << Described{}
+                             << QStringList{QStringLiteral("Repair: unknown, the NZB has no par2 recovery files."),
+                                            QStringLiteral("Not covered by par2: a.rar")};
+    QTest::newRow("two sets") << std::vector{posted(QStringLiteral("p.par2"), "+"), posted(QStringLiteral("p.vol0+1.par2"), "++"),
+                                             posted(QStringLiteral("p.bin"), "-"), posted(QStringLiteral("q.PAR2"), "+"),
+                                             posted(QStringLiteral("q.bin"), "+")}
+                              << Described{{QStringLiteral("p.bin"), 1000}}
+                              << QStringList{QStringLiteral("Repair (p): possible, needs 1 of 1 recovery block(s)."),
+                                             QStringLiteral("Repair (q): ") + notNeeded.mid(8)};
+}
+
+void TestRepair::judgesInBlocks()
+{
+    QFETCH(std::vector<PostedFile>, files);
+    QFETCH(Described, described);
+    QFETCH(QStringList, lines);
+    std::vector<QString> names;
+    for (const PostedFile &file : files)
+        names.push_back(file.name);
+    std::map<int, FetchedFacts> facts;
+    if (!described.empty())
+        facts[0] = index(1000, described, files[1].segments.front().bytes);
+    QCOMPARE(Judge(files, GroupByName(names), facts).lines(), lines);
+}
+
+QTEST_GUILESS_MAIN(TestRepair)
+#include "tst_repair.moc"
