@@ -1,0 +1,712 @@
+#!/usr/bin/env python3
+"""Referee for orvalis-check's repair verdict.
+
+Each trial makes a par2 set from random data, posts it as yEnc articles on a loopback NNTP
+server, loses some of them, runs orvalis-check on the NZB and compares its "Repair" lines with
+what par2 verify says about a copy of the files in which every lost article is zeroed.
+"""
+
+import argparse
+import random
+import re
+import shutil
+import socket
+import socketserver
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import zlib
+from dataclasses import dataclass, field
+from pathlib import Path
+from xml.sax.saxutils import escape, quoteattr
+
+GROUP = 'alt.binaries.test'
+LINE = 128
+SHIFT = bytes((i + 42) % 256 for i in range(256))
+UNSHIFT = bytes((i - 42) % 256 for i in range(256))
+RECOVERY_PACKET = b'PAR 2.0\0RecvSlic'
+
+
+# ---------------------------------------------------------------- yEnc
+
+def yenc_lines(data):
+    enc = data.translate(SHIFT).replace(b'=', b'=}')   # '=' first: the others add '='
+    for c in b'\0\n\r':
+        enc = enc.replace(bytes([c]), bytes([61, c + 64]))
+    lines, pos = [], 0
+    while pos < len(enc):
+        end = pos + LINE
+        if enc[end - 1:end] == b'=':                    # keep an escape on one line
+            end += 1
+        line, pos = enc[pos:end], end
+        if line[0] in b'\t .':
+            line = bytes([61, line[0] + 64]) + line[1:]
+        if line[-1] in b'\t ':
+            line = line[:-1] + bytes([61, line[-1] + 64])
+        lines.append(line)
+    return lines
+
+
+def yenc_fields(line):
+    head, _, name = line.partition(b' name=')
+    fields = {k.decode(): v.decode() for k, v in re.findall(rb'(\w+)=(\S+)', head)}
+    if name:
+        fields['name'] = name.decode()
+    return fields
+
+
+def ydecode(lines):
+    """Returns the fields of =ybegin, =ypart (empty for the single-part form) and =yend, and the data."""
+    begin, end = yenc_fields(lines[0]), yenc_fields(lines[-1])
+    part = yenc_fields(lines[1]) if lines[1].startswith(b'=ypart ') else {}
+    body = b''.join(lines[1 + bool(part):-1])
+    data = re.sub(rb'=(.)', lambda m: bytes([(m[1][0] - 64) % 256]), body, flags=re.S)
+    return begin, part, end, data.translate(UNSHIFT)
+
+
+# ---------------------------------------------------------------- the posting
+
+@dataclass
+class Post:
+    number: int
+    name: str
+    data: bytes
+    kind: str                     # 'data', 'index' or 'volume'
+    set: str | None               # base name of its par2 set; None outside every set
+    parts: list = field(default_factory=list)     # (offset, length) of each article
+    slices: list = field(default_factory=list)    # (start, end) of each recovery packet's bytes
+                                                  # whose loss costs the block
+    single: bool = False          # the single-part yEnc form
+
+
+def recovery_packets(data):
+    found, pos = [], 0
+    while pos + 64 <= len(data):
+        length = int.from_bytes(data[pos + 8:pos + 16], 'little')
+        if length < 64:
+            break
+        if data[pos + 48:pos + 64] == RECOVERY_PACKET:
+            found.append((pos, pos + length))
+        pos += length
+    return found
+
+
+class Trial:
+    def __init__(self, seed, folder, rng):
+        self.seed, self.folder, self.rng = seed, folder, rng
+        self.posts, self.slice = [], {}
+        self.gone, self.unlisted, self.dropped = set(), set(), set()
+
+    def add(self, name, data, kind, set_name):
+        post = Post(len(self.posts), name, data, kind, set_name)
+        self.posts.append(post)
+        return post
+
+    def make_set(self, base, sizes, slice_size, count, volumes, dash=None):
+        """dash: None keeps par2's NAME.volF+C names, else 'exclusive' or 'inclusive' NAME.volF-E."""
+        names = []
+        for i, size in enumerate(sizes):
+            names.append(f'{base}_{i + 1}.bin')
+            (self.folder / names[-1]).write_bytes(self.rng.randbytes(size))
+        subprocess.run(['par2', 'create', '-q', '-q', '-t1', f'-s{slice_size}', f'-c{count}',
+                        f'-n{volumes}', f'{base}.par2', *names], cwd=self.folder, check=True,
+                       stdout=subprocess.DEVNULL)
+        for path in sorted(self.folder.glob(f'{base}.vol*.par2')):
+            first, blocks = re.search(r'vol(\d+)\+(\d+)', path.name).groups()
+            if dash:
+                end = int(first) + int(blocks) - (dash == 'inclusive')
+                path = path.rename(path.with_name(f'{base}.vol{first}-{end:0{len(first)}d}.par2'))
+            names.append(path.name)
+        names.append(f'{base}.par2')
+        self.slice[base] = slice_size
+        # Past the longest file every slice is zero padding, and so is the recovery data:
+        # zeroing that tail of a recovery packet leaves it intact.
+        live = 68 + min(slice_size, max(sizes))
+        for name in names:
+            kind = 'data' if name.endswith('.bin') else 'index' if name == f'{base}.par2' else 'volume'
+            post = self.add(name, (self.folder / name).read_bytes(), kind, base)
+            if kind != 'data':
+                post.slices = [(s, min(e, s + live)) for s, e in recovery_packets(post.data)]
+
+    def add_outsider(self, name, size):
+        self.add(name, self.rng.randbytes(size), 'data', None)
+        (self.folder / name).write_bytes(self.posts[-1].data)
+
+    def cut(self, article_size):
+        for post in self.posts:
+            n = len(post.data)
+            post.parts = [(o, min(article_size, n - o)) for o in range(0, n, article_size)]
+            post.single = len(post.parts) == 1 and self.rng.random() < 0.5
+
+    def post(self, name):
+        return next(p for p in self.posts if p.name == name)
+
+    def msgid(self, post, k):
+        return f't{self.seed}.{post.number}.{k + 1}@validate'
+
+    def lose(self, post, k, unlisted=False):
+        (self.unlisted if unlisted else self.gone).add((post.name, k))
+
+    def lose_some(self, post, k):
+        """Loses an article, now and then by leaving it out of the NZB instead."""
+        self.lose(post, k, len(post.parts) > 1 and self.rng.random() < 0.15)
+
+    def missing(self, post):
+        return [post.parts[k] for k in range(len(post.parts))
+                if (post.name, k) in self.gone or (post.name, k) in self.unlisted]
+
+    def deleted(self, post):
+        return post.name in self.dropped or len(self.missing(post)) == len(post.parts)
+
+    def something_missing(self):
+        return bool(self.gone or self.unlisted or self.dropped)
+
+    def blocks(self):
+        """Per set [damaged data blocks, intact recovery blocks], counted from the layout."""
+        counts = {base: [0, 0] for base in self.slice}
+        for post in self.posts:
+            if post.set is None:
+                continue
+            lost = self.missing(post)
+            if post.kind == 'data':
+                size = self.slice[post.set]
+                if self.deleted(post):
+                    damaged = range((len(post.data) + size - 1) // size)
+                else:
+                    damaged = {b for o, n in lost for b in range(o // size, (o + n - 1) // size + 1)}
+                counts[post.set][0] += len(damaged)
+            elif not self.deleted(post):
+                counts[post.set][1] += sum(all(e <= o or o + n <= s for o, n in lost)
+                                           for s, e in post.slices)
+        return counts
+
+    def fill(self, base, target):
+        """Loses data articles of the set in random order until target blocks are damaged,
+        going past it only when no other article lands on it exactly."""
+        articles = [(p, k) for p in self.posts if p.set == base and p.kind == 'data'
+                    for k in range(len(p.parts))]
+        self.rng.shuffle(articles)
+        for overshoot in (False, True):
+            for post, k in articles:
+                if self.blocks()[base][0] >= target:
+                    return
+                if (post.name, k) in self.gone or (post.name, k) in self.unlisted:
+                    continue
+                self.lose_some(post, k)
+                if not overshoot and self.blocks()[base][0] > target:
+                    self.gone.discard((post.name, k))
+                    self.unlisted.discard((post.name, k))
+
+    def expected(self):
+        """What a par2 verify of the zeroed copy should say, from the block counts."""
+        return {base: verdict_of(damaged, available)
+                for base, (damaged, available) in self.blocks().items()}
+
+    def articles(self):
+        """Message-ID with angle brackets -> the dot-stuffed body, for every article still there."""
+        served = {}
+        for post in self.posts:
+            for k, (offset, length) in enumerate(post.parts):
+                if (post.name, k) not in self.gone:
+                    served[f'<{self.msgid(post, k)}>'] = body(post, k)
+        return served
+
+    def write_nzb(self, path, served):
+        out = ['<?xml version="1.0" encoding="utf-8"?>',
+               '<nzb xmlns="http://www.newzbin.com/DTD/2003/nzb">']
+        for post in self.posts:
+            if post.name in self.dropped:
+                continue
+            subject = f'"{post.name}" yEnc (1/{len(post.parts)})'
+            out += [f'<file poster="v@x" date="1700000000" subject={quoteattr(subject)}>',
+                    f' <groups><group>{GROUP}</group></groups>', ' <segments>']
+            for k in range(len(post.parts)):
+                if (post.name, k) not in self.unlisted:
+                    msgid = self.msgid(post, k)
+                    size = len(served.get(f'<{msgid}>') or body(post, k))
+                    out.append(f'  <segment bytes="{size}" number="{k + 1}">{escape(msgid)}</segment>')
+            out += [' </segments>', '</file>']
+        out.append('</nzb>')
+        path.write_text('\n'.join(out) + '\n', encoding='utf-8')
+
+    def zeroed_copy(self, folder):
+        folder.mkdir()
+        for post in self.posts:
+            if not self.deleted(post):
+                data = bytearray(post.data)
+                for offset, length in self.missing(post):
+                    data[offset:offset + length] = bytes(length)
+                (folder / post.name).write_bytes(data)
+
+
+def body(post, k):
+    offset, length = post.parts[k]
+    chunk, size = post.data[offset:offset + length], len(post.data)
+    if post.single:
+        lines = [f'=ybegin line={LINE} size={size} name={post.name}'.encode(), *yenc_lines(chunk),
+                 f'=yend size={length} crc32={zlib.crc32(chunk):08x}'.encode()]
+    else:
+        lines = [f'=ybegin part={k + 1} total={len(post.parts)} line={LINE} size={size} '
+                 f'name={post.name}'.encode(),
+                 f'=ypart begin={offset + 1} end={offset + length}'.encode(), *yenc_lines(chunk),
+                 f'=yend size={length} part={k + 1} pcrc32={zlib.crc32(chunk):08x} '
+                 f'crc32={zlib.crc32(post.data):08x}'.encode()]
+    return b''.join((b'.' + line if line.startswith(b'.') else line) + b'\r\n' for line in lines)
+
+
+# ---------------------------------------------------------------- trials
+
+def random_trial(seed, folder):
+    rng = random.Random(seed)
+    trial = Trial(seed, folder, rng)
+    total = rng.randint(200_000, 3_000_000)
+    cuts = sorted(rng.sample(range(1000, total - 1000, 1000), rng.randint(0, 3)))
+    sizes = [b - a for a, b in zip([0, *cuts], [*cuts, total])]
+    slice_size = rng.choice([65_536, 768_000, 4 * rng.randint(5_000, 200_000)])
+    blocks = sum((s + slice_size - 1) // slice_size for s in sizes)
+    count = rng.randint(1, min(30, blocks // 2 + 2))
+    dash = rng.choice([None, None, None, 'exclusive', 'inclusive'])
+    trial.make_set('set', sizes, slice_size, count, rng.randint(1, min(count, 4)), dash)
+    trial.cut(rng.choice([716_800, 768_000, slice_size, rng.randint(40_000, 800_000)]))
+    rng.shuffle(trial.posts)
+
+    mode = rng.choices(['nothing', 'par2 only', 'edge', 'repairable', 'beyond'], [1, 1, 6, 2, 1])[0]
+    if mode == 'nothing':
+        return trial
+    if mode == 'par2 only' or rng.random() < 0.5:
+        lose_index = rng.random() < 0.2
+        volumes = [p for p in trial.posts if p.kind == 'volume']
+        keep = rng.choice(volumes) if lose_index else None    # par2 needs one readable file
+        for post in trial.posts:
+            if post.kind == 'index' and lose_index:
+                trial.gone.update((post.name, k) for k in range(len(post.parts)))
+            elif post.kind == 'volume' and post is not keep:
+                for k in range(len(post.parts)):
+                    if rng.random() < 0.3:
+                        trial.lose_some(post, k)
+    if mode == 'par2 only':
+        return trial
+    available = trial.blocks()['set'][1]
+    target = {'edge': available + rng.choice([-1, 0, 0, 1, 1, 2]),
+              'repairable': rng.randint(1, max(1, available)),
+              'beyond': available + rng.randint(2, 8)}[mode]
+    data = [p for p in trial.posts if p.kind == 'data']
+    if len(data) > 1 and rng.random() < 0.15:
+        trial.dropped.add(rng.choice(data).name)
+    trial.fill('set', max(1, target))
+    return trial
+
+
+def fixed(make_set_args, article_size, damage, outsiders=()):
+    def scenario(seed, folder):
+        trial = Trial(seed, folder, random.Random(seed))
+        for args in make_set_args:
+            trial.make_set(*args)
+        for name, size in outsiders:
+            trial.add_outsider(name, size)
+        trial.cut(article_size)
+        damage(trial)
+        return trial
+    return scenario
+
+
+def edge(base='set', extra=0):
+    return lambda t: t.fill(base, t.blocks()[base][1] + extra)
+
+
+def then(*steps):
+    def run(trial):
+        for step in steps:
+            step(trial)
+    return run
+
+
+def lose_part(name, k, unlisted=False):
+    return lambda t: t.lose(t.post(name), k, unlisted)
+
+
+def lose_file(name):
+    return lambda t: t.gone.update((name, k) for k in range(len(t.post(name).parts)))
+
+
+FIXED = {
+    'nothing missing': fixed([('set', [900_000, 400_000], 65_536, 5, 2)], 716_800, lambda t: None),
+    'aligned articles': fixed([('set', [1_536_000, 1_000_000], 768_000, 2, 1)], 768_000,
+                              then(lose_part('set_1.bin', 1), lose_part('set_2.bin', 0))),
+    'misaligned articles': fixed([('set', [2_000_000], 300_000, 3, 2)], 716_800,
+                                 lose_part('set_1.bin', 1)),
+    'short last article missing': fixed([('set', [1_800_000], 262_144, 2, 1)], 716_800,
+                                        lose_part('set_1.bin', 2)),
+    'damaged volume': fixed([('set', [1_000_000, 900_000], 200_000, 8, 2)], 716_800,
+                            then(lose_part('set.vol4+4.par2', 0), edge())),
+    'only par2 files damaged': fixed([('set', [700_000], 100_000, 6, 2)], 300_000,
+                                     then(lose_part('set.vol2+4.par2', 1), lose_file('set.par2'))),
+    'missing index': fixed([('set', [1_200_000, 300_000], 65_536, 12, 3)], 716_800,
+                           then(lose_file('set.par2'), edge(extra=-1))),
+    'beyond repair': fixed([('set', [2_500_000], 131_072, 4, 2)], 716_800, edge(extra=3)),
+    'two sets': fixed([('alpha', [800_000, 500_000], 65_536, 6, 2),
+                       ('beta', [1_200_000], 100_000, 3, 1)], 716_800,
+                      then(lose_part('alpha_1.bin', 1), edge('beta', 2))),
+    'file outside any set': fixed([('set', [600_000], 65_536, 4, 1)], 250_000,
+                                  then(lose_part('set_1.bin', 0), lose_part('notes.bin', 1)),
+                                  [('notes.bin', 600_000)]),
+    'dash volumes, end exclusive': fixed([('set', [1_500_000], 100_000, 7, 3, 'exclusive')],
+                                         400_000, then(lose_part('set.vol1-3.par2', 0), edge())),
+    'dash volumes, end inclusive': fixed([('set', [1_500_000], 100_000, 7, 3, 'inclusive')],
+                                         250_000, then(lose_part('set.vol3-6.par2', 1), edge())),
+    'parts announced but not listed': fixed(
+        [('set', [1_400_000, 900_000], 90_000, 6, 2)], 300_000,
+        then(lose_part('set_1.bin', 2, True), lose_part('set_2.bin', 0, True),
+             lose_part('set.vol2+4.par2', 1, True), edge())),
+}
+
+
+# ---------------------------------------------------------------- the server
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+
+    def __init__(self):
+        super().__init__(('127.0.0.1', 0), Session)
+        self.articles = {}
+        self.slots = threading.BoundedSemaphore(10)
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    @property
+    def port(self):
+        return self.server_address[1]
+
+
+class Session(socketserver.StreamRequestHandler):
+    def handle(self):
+        if not self.server.slots.acquire(blocking=False):
+            self.wfile.write(b'400 too many connections\r\n')
+            return
+        try:
+            self.wfile.write(b'200 validate ready\r\n')
+            for line in self.rfile:
+                reply = self.answer(line.decode('latin-1').split())
+                self.wfile.write(reply)
+                if reply.startswith(b'205'):
+                    return
+        except OSError:
+            pass
+        finally:
+            self.server.slots.release()
+
+    def answer(self, words):
+        verb = words[0].upper() if words else ''
+        arg = words[1] if len(words) > 1 else ''
+        found = self.server.articles.get(arg)
+        if verb == 'QUIT':
+            return b'205 bye\r\n'
+        if verb == 'GROUP' and arg:
+            return f'211 0 1 1 {arg}\r\n'.encode()
+        if verb not in ('STAT', 'HEAD', 'BODY'):
+            return b'500 what?\r\n'
+        if found is None:
+            return b'430 no such article\r\n'
+        if verb == 'STAT':
+            return f'223 0 {arg}\r\n'.encode()
+        if verb == 'HEAD':
+            return (f'221 0 {arg}\r\nFrom: v@x\r\nNewsgroups: {GROUP}\r\n'
+                    f'Message-ID: {arg}\r\n.\r\n').encode()
+        return f'222 0 {arg}\r\n'.encode() + found + b'.\r\n'
+
+
+# ---------------------------------------------------------------- the referee and the tool
+
+def verdict_of(damaged, available):
+    if damaged == 0:
+        return ('not needed',)
+    if damaged <= available:
+        return ('possible', damaged, available)
+    return ('not possible', damaged - available, available)
+
+
+def par2_verdicts(trial, folder):
+    """par2 verify's verdict per set, on the zeroed copy in folder."""
+    verdicts = {}
+    for base in trial.slice:
+        left = sorted(p.name for p in trial.posts
+                      if p.set == base and p.kind != 'data' and not trial.deleted(p))
+        target = f'{base}.par2' if f'{base}.par2' in left else left[0]
+        run = subprocess.run(['par2', 'verify', '-t1', target], cwd=folder,
+                             capture_output=True, text=True)
+        text = run.stdout.replace('\r', '\n')
+        (folder / f'par2-verify-{base}.txt').write_text(text)
+        available = re.search(r'You have (\d+) recovery blocks? available', text)
+        used = re.search(r'(\d+) recovery blocks? will be used to repair', text)
+        short = re.search(r'You need (\d+) more recovery blocks? to be able to repair', text)
+        if run.returncode == 0 and 'All files are correct, repair is not required.' in text:
+            verdicts[base] = ('not needed',)
+        elif available and used:
+            verdicts[base] = ('possible', int(used[1]), int(available[1]))
+        elif short:   # with no recovery block at all, par2 does not say how many it has
+            verdicts[base] = ('not possible', int(short[1]), int(available[1]) if available else 0)
+        else:
+            raise RuntimeError(f'par2 verify {target} in {folder} gave no verdict:\n{text}')
+    return verdicts
+
+
+VERDICT_LINE = re.compile(r'^Repair(?: \((.+)\))?: (.*)$', re.M)
+VERDICT_TEXTS = [
+    ('not needed', r'not needed, every data article was found\.'),
+    ('possible', r'possible, needs (\d+) of (\d+) recovery block\(s\)\.'),
+    ('not possible', r'not possible, (\d+) recovery block\(s\) short \(needs (\d+), (\d+) available\)\.'),
+    ('uncertain', r'uncertain, needs (\d+) to (\d+) of (\d+) recovery block\(s\)\.'),
+    ('unknown', r'unknown, the NZB has no par2 recovery files\.'),
+]
+
+
+def parse_verdict(text):
+    for kind, pattern in VERDICT_TEXTS:
+        m = re.fullmatch(pattern, text)
+        if m:
+            return (kind, *map(int, m.groups()))
+    return ('unreadable',)
+
+
+def describe(verdict):
+    kind, *n = verdict
+    if kind == 'possible':
+        return f'possible, {n[0]} of {n[1]} used'
+    if kind == 'not possible':
+        return f'not possible, {n[0]} short, {n[1]} available'
+    return kind
+
+
+def judge(truth, said, stat_only):
+    """None when the tool's verdict text agrees with par2's, 'uncertain', or what is wrong."""
+    if said is None:
+        return 'no verdict line'
+    kind, *n = parse_verdict(said)
+    if kind == 'uncertain' and stat_only:
+        return 'uncertain'
+    ok = kind == truth[0] and (stat_only or kind == 'not needed'
+                               or kind == 'possible' and tuple(n) == truth[1:]
+                               or kind == 'not possible' and n == [truth[1], sum(truth[1:]), truth[2]])
+    return None if ok else f'says "{said}", par2 says {describe(truth)}'
+
+
+def compare(trial, truth, stdout, code, stat_only):
+    """(list of disagreements, whether a verdict was uncertain)."""
+    said, problems = {}, []
+    for name, text in VERDICT_LINE.findall(stdout):
+        base = name.removesuffix('.par2') if name else next(iter(truth)) if len(truth) == 1 else ''
+        if base not in truth:
+            problems.append(f'verdict line for an unknown set: Repair ({name}): {text}')
+        said[base] = text
+    findings = {base: judge(truth[base], said.get(base), stat_only) for base in truth}
+    uncertain = 'uncertain' in findings.values()
+    problems += [f'{base}: {f}' for base, f in findings.items() if f not in (None, 'uncertain')]
+
+    outside = {p.name for p in trial.posts if p.set is None and trial.missing(p)}
+    reported = set(re.findall(r'^Not covered by par2: (.+)$', stdout, re.M))
+    if reported != outside:
+        problems.append(f'"Not covered by par2" lines name {sorted(reported)}, expected {sorted(outside)}')
+
+    kinds = [('uncertain',) if findings[b] == 'uncertain' else truth[b] for b in truth]
+    if outside or any(k[0] not in ('not needed', 'possible') for k in kinds):
+        expected = 1
+    else:
+        expected = 5 if trial.something_missing() or kinds != [('not needed',)] * len(kinds) else 0
+    if code != expected:
+        problems.append(f'exit {code}, expected {expected}')
+    return problems, uncertain
+
+
+def run_trial(label, make, seed, server, args):
+    """Prints what disagrees; returns 'agree', 'disagree' or 'uncertain'."""
+    with tempfile.TemporaryDirectory(prefix='par2-validate-') as tmp:
+        tmp = Path(tmp)
+        (tmp / 'post').mkdir()
+        trial = make(seed, tmp / 'post')
+        server.articles = trial.articles()
+        nzb = tmp / 'trial.nzb'
+        trial.write_nzb(nzb, server.articles)
+        trial.zeroed_copy(tmp / 'truth')
+        truth = par2_verdicts(trial, tmp / 'truth')
+        model = trial.expected()
+        if model != truth:
+            print(f'note: {label} (seed {seed}): par2 {truth}, block layout {model}')
+        tool = subprocess.run([args.check, '--server', f'127.0.0.1:{server.port}:4',
+                               *(['--stat-only'] if args.stat_only else []), str(nzb)],
+                              capture_output=True, text=True, timeout=300)
+        (tmp / 'tool.txt').write_text(tool.stdout + tool.stderr)
+        problems, uncertain = compare(trial, truth, tool.stdout, tool.returncode, args.stat_only)
+        if not problems:
+            return 'uncertain' if uncertain else 'agree'
+        kept = ''
+        if args.keep:
+            kept = Path(args.keep) / (re.sub(r'\W+', '-', label) + f'-{seed}')
+            shutil.rmtree(kept, ignore_errors=True)
+            shutil.copytree(tmp, kept)
+            kept = f', kept in {kept}'
+        print(f'DISAGREE {label} (seed {seed}{kept}): ' + '; '.join(problems))
+        return 'disagree'
+
+
+# ---------------------------------------------------------------- self-test
+
+class Client:
+    def __init__(self, port):
+        self.sock = socket.create_connection(('127.0.0.1', port))
+        self.file = self.sock.makefile('rb')
+
+    def send(self, *commands):
+        self.sock.sendall(b''.join(c.encode() + b'\r\n' for c in commands))
+
+    def status(self):
+        return self.file.readline().decode().rstrip('\r\n')
+
+    def block(self):
+        lines = []
+        while (line := self.file.readline().rstrip(b'\r\n')) != b'.':
+            lines.append(line[1:] if line.startswith(b'..') else line)
+        return lines
+
+
+def check(condition, what):
+    if not condition:
+        raise AssertionError(what)
+
+
+def test_yenc():
+    awkward = bytes([0x04, 0xDF, 0xF6, 0xD6, 0xE0, 0xE3, 0x13]) * 200   # '.', TAB, space, NUL, LF, CR, '='
+    rng = random.Random(7)
+    for data in [awkward, bytes(range(256)) * 9, rng.randbytes(50_000), b'\x04', b'\xf6']:
+        lines = yenc_lines(data)
+        check(all(len(l) <= LINE + 2 and l[:1] not in (b'\t', b' ', b'.') and l[-1:] not in (b'\t', b' ')
+                  and not re.search(rb'[\0\r\n]', l) for l in lines), 'yEnc line rules')
+        check(ydecode([b'=ybegin', *lines, b'=yend'])[3] == data, 'yEnc round trip')
+
+
+def test_server(server, trial):
+    served = trial.articles()
+    server.articles = served
+    present = next(iter(served))
+    post, k = next((p, k) for p in trial.posts for k in range(len(p.parts))
+                   if f'<{trial.msgid(p, k)}>' == present)
+    c = Client(server.port)
+    check(c.status() == '200 validate ready', 'greeting')
+    c.send(f'GROUP {GROUP}', f'STAT {present}', 'STAT <nowhere@validate>', f'BODY {present}',
+           f'HEAD {present}', 'BODY <nowhere@validate>', 'LIST', f'STAT {present}', 'QUIT')
+    check(c.status() == f'211 0 1 1 {GROUP}', 'GROUP')
+    check(c.status() == f'223 0 {present}', 'STAT of a present article')
+    check(c.status() == '430 no such article', 'STAT of a missing article')
+    check(c.status() == f'222 0 {present}', 'BODY status')
+    offset, length = post.parts[k]
+    check(ydecode(c.block())[3] == post.data[offset:offset + length], 'BODY content')
+    check(c.status() == f'221 0 {present}' and f'Message-ID: {present}'.encode() in c.block(), 'HEAD')
+    check(c.status() == '430 no such article', 'BODY of a missing article')
+    check(c.status() == '500 what?', 'unknown command')
+    check(c.status() == f'223 0 {present}', 'STAT after the others')
+    check(c.status() == '205 bye' and c.file.readline() == b'', 'QUIT closes')
+    clients = [Client(server.port) for _ in range(11)]
+    greetings = sorted(c.status()[:3] for c in clients)
+    check(greetings == ['200'] * 10 + ['400'], f'ten connections at once, not more: {greetings}')
+    for c in clients:
+        c.sock.close()
+
+
+def test_articles(server, trial):
+    """Fetches every served article over four pipelined connections and decodes it."""
+    server.articles = trial.articles()
+    wanted = [(p, k) for p in trial.posts for k in range(len(p.parts)) if (p.name, k) not in trial.gone]
+    clients = [Client(server.port) for _ in range(4)]
+    for i, c in enumerate(clients):
+        c.status()
+        c.send(*(f'BODY <{trial.msgid(p, k)}>' for p, k in wanted[i::4]), 'QUIT')
+    for i, c in enumerate(clients):
+        for post, k in wanted[i::4]:
+            check(c.status().startswith('222 '), 'BODY answered')
+            begin, part, end, data = ydecode(c.block())
+            offset, length = post.parts[k]
+            check(data == post.data[offset:offset + length], f'{post.name} part {k + 1} decodes')
+            check(begin['name'] == post.name and int(begin['size']) == len(post.data), '=ybegin')
+            check(int(end['size']) == length, '=yend size')
+            if post.single:
+                check(not part and end['crc32'] == f'{zlib.crc32(data):08x}', 'single-part form')
+            else:
+                check(int(part['begin']) == offset + 1 and int(part['end']) == offset + length
+                      and begin['part'] == end['part'] == str(k + 1)
+                      and begin['total'] == str(len(post.parts))
+                      and end['pcrc32'] == f'{zlib.crc32(data):08x}'
+                      and end['crc32'] == f'{zlib.crc32(post.data):08x}', 'multi-part form')
+        check(c.status() == '205 bye', 'QUIT')
+
+
+def test_nzb(trial, nzb):
+    import xml.etree.ElementTree as ET
+    ns = {'n': 'http://www.newzbin.com/DTD/2003/nzb'}
+    files = ET.parse(nzb).getroot().findall('n:file', ns)
+    listed = [p for p in trial.posts if p.name not in trial.dropped]
+    check(len(files) == len(listed), 'one <file> per listed file')
+    for element, post in zip(files, listed):
+        check(element.get('subject') == f'"{post.name}" yEnc (1/{len(post.parts)})', 'subject')
+        numbers = [int(s.get('number')) for s in element.findall('n:segments/n:segment', ns)]
+        check(numbers == [k + 1 for k in range(len(post.parts)) if (post.name, k) not in trial.unlisted],
+              'segments')
+
+
+def self_test():
+    test_yenc()
+    server = Server()
+    cases = [(name, make, i + 1) for i, (name, make) in enumerate(FIXED.items())]
+    cases += [('random trial', random_trial, 1000 + i) for i in range(6)]
+    for label, make, seed in cases:
+        with tempfile.TemporaryDirectory(prefix='par2-validate-') as tmp:
+            tmp = Path(tmp)
+            (tmp / 'post').mkdir()
+            trial = make(seed, tmp / 'post')
+            if label == 'nothing missing':
+                test_server(server, trial)
+            test_articles(server, trial)
+            trial.write_nzb(tmp / 'trial.nzb', trial.articles())
+            test_nzb(trial, tmp / 'trial.nzb')
+            trial.zeroed_copy(tmp / 'truth')
+            truth, model = par2_verdicts(trial, tmp / 'truth'), trial.expected()
+            check(truth == model, f'{label} (seed {seed}): par2 says {truth}, block layout {model}')
+            print(f'ok  {label} (seed {seed}): {", ".join(f"{b} {describe(v)}" for b, v in truth.items())}')
+    print('self-test passed')
+    return 0
+
+
+# ---------------------------------------------------------------- main
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.strip().splitlines()[0])
+    parser.add_argument('--check', help='path to orvalis-check')
+    parser.add_argument('--trials', type=int, default=50)
+    parser.add_argument('--seed', type=int, default=1, help='trial i uses seed SEED + i')
+    parser.add_argument('--stat-only', action='store_true', help='run the tool with --stat-only')
+    parser.add_argument('--fixed', action='store_true', help='run the named fixed scenarios instead')
+    parser.add_argument('--keep', metavar='DIR', help='keep the folder of every trial that disagrees')
+    parser.add_argument('--self-test', action='store_true',
+                        help='check the encoder, the server and the referee; needs no tool')
+    args = parser.parse_args()
+    if not shutil.which('par2'):
+        sys.exit('par2 is missing: apt-get install -y par2')
+    if args.self_test:
+        return self_test()
+    if not args.check:
+        parser.error('--check is required')
+
+    started, server = time.monotonic(), Server()
+    if args.fixed:
+        cases = [(name, make, args.seed + i) for i, (name, make) in enumerate(FIXED.items())]
+    else:
+        cases = [(f'trial {i}', random_trial, args.seed + i) for i in range(args.trials)]
+    results = [run_trial(label, make, seed, server, args) for label, make, seed in cases]
+    count = {r: results.count(r) for r in ('agree', 'disagree', 'uncertain')}
+    share = count['uncertain'] / max(1, len(results))
+    print(f'{len(results)} trials: {count["agree"]} agree, {count["disagree"]} disagree, '
+          f'{count["uncertain"]} uncertain ({share:.1%}), {time.monotonic() - started:.0f} s')
+    return 1 if count['disagree'] or (args.stat_only and share >= 0.05) else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
