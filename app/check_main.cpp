@@ -161,7 +161,7 @@ int check(NzbModel &nzb, std::vector<CheckServer> servers, const ConnectionOptio
                                   + item.partsText());
         }
     }
-    if (run.missingLeft() == 0 && run.undownloadable() <= 0)
+    if (run.missingLeft() == 0 && run.undownloadable() <= 0 && run.judgement().nothingLost())
         return Success;
     return run.judgement().dataComplete() ? Repairable : SomethingMissing;
 }

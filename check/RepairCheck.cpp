@@ -40,15 +40,18 @@ void RepairCheck::start(bool fetch)
     for (const repair::PostedFile &file : m_files)
         names.push_back(file.name);
     m_grouping = repair::GroupByName(names);
-    if (fetch) {
-        for (size_t set = 0; set < m_grouping.sets.size(); ++set) {
-            const repair::Par2Set &par2Set = m_grouping.sets[set];
-            if (std::any_of(par2Set.dataFiles.begin(), par2Set.dataFiles.end(),
-                            [this](int file) { return repair::LostArticles(m_files[size_t(file)]); }))
-                m_setsLeft.push_back(int(set));
-        }
+    const auto lost = [this](int file) { return repair::LostArticles(m_files[size_t(file)]); };
+    const std::vector<int> &uncovered = m_grouping.uncovered;
+    // Every set's index is read, also when every article was found: a file the NZB leaves out
+    // shows only there. A lost file outside every set by name may yet be one an index describes.
+    const bool anyLost = std::any_of(m_files.begin(), m_files.end(), repair::LostArticles);
+    for (size_t set = 0; set < m_grouping.sets.size() && fetch; ++set) {
+        const repair::Par2Set &par2Set = m_grouping.sets[set];
+        if (par2Set.index >= 0 || std::any_of(par2Set.dataFiles.begin(), par2Set.dataFiles.end(), lost)
+            || std::any_of(uncovered.begin(), uncovered.end(), lost))
+            m_setsLeft.push_back(int(set));
     }
-    if (!m_setsLeft.empty())
+    if (!m_setsLeft.empty() && anyLost)
         planPartSize();
     fetchNext();
 }
@@ -66,12 +69,23 @@ std::optional<qsizetype> RepairCheck::foundSegment(int file, int part) const
 // than one part tells it.
 void RepairCheck::planPartSize()
 {
+    std::optional<Fetch> later;
     for (size_t file = 0; file < m_files.size(); ++file) {
-        if (m_files[file].partCount() > 1 && foundSegment(int(file), 1)) {
-            m_fetches.push_back({int(file), 1, Purpose::PartSize});
-            return;
+        const int parts = m_files[file].partCount();
+        for (int part = 1; part <= parts && parts > 1; ++part) {
+            if (!foundSegment(int(file), part))
+                continue;
+            if (part == 1) {
+                m_fetches.push_back({int(file), 1, Purpose::PartSize});
+                return;
+            }
+            if (!later)
+                later = Fetch{int(file), part, Purpose::PartSize};
+            break;
         }
     }
+    if (later)
+        m_fetches.push_back(*later);
 }
 
 void RepairCheck::planSet(int set)
@@ -183,8 +197,13 @@ void RepairCheck::bodyArrived(QByteArray body)
         return;
     }
     yenc::DecodedPart &part = std::get<yenc::DecodedPart>(decoded);
-    if (part.multipart && fetch.part < m_files[size_t(fetch.file)].partCount())
+    // Part k begins at (k - 1) × P; any part but the last is P long.
+    if (part.multipart && fetch.part >= 2 && (part.begin - 1) % (fetch.part - 1) == 0)
+        m_partSize = (part.begin - 1) / (fetch.part - 1);
+    else if (part.multipart && fetch.part < m_files[size_t(fetch.file)].partCount())
         m_partSize = part.data.size();
+    m_articleBytes += m_nzb.segments()[size_t(*foundSegment(fetch.file, fetch.part))].bytes;
+    m_decodedBytes += part.data.size();
     if (fetch.purpose != Purpose::PartSize) {
         if (part.fileSize > kLargestPar2File) {
             fetchFailed(QStringLiteral("the par2 file is over 64 MiB"));
@@ -231,9 +250,9 @@ void RepairCheck::closeConnection()
 void RepairCheck::judge()
 {
     closeConnection();
-    if (m_partSize) {
-        for (size_t set = 0; set < m_grouping.sets.size(); ++set)
-            m_facts[int(set)].partSize = m_partSize;
+    for (size_t set = 0; set < m_grouping.sets.size() && m_decodedBytes > 0; ++set) {
+        m_facts[int(set)].partSize = m_partSize;
+        m_facts[int(set)].bytesPerDecodedByte = double(m_articleBytes) / double(m_decodedBytes);
     }
     Q_EMIT judged(repair::Judge(m_files, m_grouping, m_facts));
 }

@@ -62,6 +62,8 @@ private:
     std::deque<Fetch> m_fetches;
     QByteArray m_par2Bytes; // the decoded par2 file being read, parts at their places
     std::optional<qint64> m_partSize;
+    qint64 m_articleBytes = 0; // NZB sizes of the articles read
+    qint64 m_decodedBytes = 0; // and what they decoded to
     bool m_failureLogged = false;
     NntpConnection *m_connection = nullptr;
     int m_connectionServer = -1;

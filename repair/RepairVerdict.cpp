@@ -117,6 +117,17 @@ std::vector<qint64> packetOffsets(const par2::SetDescription &description, int b
     return offsets;
 }
 
+// A "-" name's end is exclusive for some tools and inclusive for others: with the critical packets
+// known, the count whose volume size comes closest to the decoded size; else the most that fit.
+int dashVolumeBlocks(const VolumeName &name, const par2::SetDescription &description, qint64 decoded)
+{
+    if (description.criticalPacketSizes.empty() || name.end < name.first)
+        return int(decoded / (description.sliceSize + kRecoveryPacketOverhead));
+    const int exclusive = name.end - name.first;
+    const auto distance = [&](int blocks) { return qAbs(par2::VolumeSize(description, blocks) - decoded); };
+    return distance(exclusive + 1) < distance(exclusive) ? exclusive + 1 : exclusive;
+}
+
 class SetEvaluation
 {
 public:
@@ -145,9 +156,14 @@ public:
             needed += ceilDiv(length, sliceSize);
         const par2::SetDescription description = knownCritical() ? m_facts->description
                                                                  : estimatedDescription(sliceSize, m_files, m_members, lengths);
+        qint64 longest = 0;
+        for (const qint64 length : lengths)
+            longest = qMax(longest, length);
+        for (const qint64 length : m_members.absentLengths)
+            longest = qMax(longest, length);
         qint64 available = 0;
         for (const int volume : m_set.volumes)
-            available += volumeBlocks(m_files[size_t(volume)], description, sliceSize, partSize, assumption);
+            available += volumeBlocks(m_files[size_t(volume)], description, sliceSize, partSize, longest, assumption);
         return {needed, available};
     }
 
@@ -216,7 +232,7 @@ private:
     }
 
     qint64 volumeBlocks(const PostedFile &volume, const par2::SetDescription &description, qint64 sliceSize,
-                        qint64 partSize, const Assumption &assumption) const
+                        qint64 partSize, qint64 longestLength, const Assumption &assumption) const
     {
         const auto name = ParseVolumeName(volume.name);
         qint64 listed = 0;
@@ -224,14 +240,17 @@ private:
             listed += segment.bytes;
         const qint64 decoded = decodedSize(listed * volume.partCount() / qMax<qint64>(qint64(volume.segments.size()), 1),
                                            assumption.ratio);
-        const int blocks = name->blocks ? *name->blocks : int(decoded / (sliceSize + kRecoveryPacketOverhead));
+        const int blocks = name->blocks ? *name->blocks : dashVolumeBlocks(*name, description, decoded);
         const qint64 length = par2::VolumeSize(description, blocks);
         const std::vector<Span> spans = missingSpans(volume, length, volume.partCount() > 1 ? partSize : length);
         if (spans.empty())
             return blocks;
+        // Where every file is shorter than a slice, a recovery slice ends in zeros, and a volume
+        // downloaded with zeros for its missing articles keeps a packet damaged only there.
+        const qint64 meaningful = qMin(sliceSize, longestLength);
         qint64 intact = 0;
         for (const qint64 offset : packetOffsets(description, blocks, assumption.layout)) {
-            const qint64 end = offset + sliceSize + kRecoveryPacketOverhead;
+            const qint64 end = offset + meaningful + kRecoveryPacketOverhead;
             intact += std::none_of(spans.begin(), spans.end(), [&](const Span &span) {
                 return span.offset < end && offset < span.offset + span.length;
             });
@@ -301,9 +320,12 @@ SetVerdict judgeSet(const std::vector<PostedFile> &files, const Par2Set &set, co
         const std::vector<Layout> layouts = evaluation.layoutKnown()
                                                 ? std::vector{Layout::Interleaved}
                                                 : std::vector{Layout::Interleaved, Layout::CriticalFirst, Layout::CriticalLast};
+        // yEnc and the headers add 1 to 6 % to the decoded size; a measured ratio narrows that.
+        const double measured = facts && facts->bytesPerDecodedByte ? *facts->bytesPerDecodedByte : 0;
         for (int step = 0; step <= 12; ++step) {
+            const double ratio = measured > 0 ? measured * (0.994 + 0.001 * step) : 1.0 + 0.005 * step;
             for (const Layout layout : layouts)
-                assumptions.push_back({1.0 + 0.005 * step, layout});
+                assumptions.push_back({ratio, layout});
         }
     }
     Range needed{std::numeric_limits<qint64>::max(), 0};
@@ -390,6 +412,13 @@ QStringList Judgement::lines() const
     return lines;
 }
 
+bool Judgement::nothingLost() const
+{
+    return notCovered.isEmpty() && std::all_of(verdicts.begin(), verdicts.end(), [](const SetVerdict &verdict) {
+               return verdict.kind == SetVerdict::NotNeeded;
+           });
+}
+
 bool Judgement::dataComplete() const
 {
     return notCovered.isEmpty() && std::all_of(verdicts.begin(), verdicts.end(), [](const SetVerdict &verdict) {
@@ -414,6 +443,9 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
         const FetchedFacts *setFacts = found == facts.end() ? nullptr : &found->second;
         const SetFiles members = membersOf(files, grouping.sets[i], setFacts);
         outside.insert(outside.end(), members.undescribed.begin(), members.undescribed.end());
+        // An index may describe files whose names do not start with the set's.
+        for (const int file : members.data)
+            outside.erase(std::remove(outside.begin(), outside.end(), file), outside.end());
         SetVerdict verdict = judgeSet(files, grouping.sets[i], members, setFacts);
         if (grouping.sets.size() > 1)
             verdict.setName = grouping.sets[i].name;

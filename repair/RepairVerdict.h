@@ -33,6 +33,7 @@ struct PostedFile {
 struct FetchedFacts {
     par2::SetDescription description;
     std::optional<qint64> partSize;
+    std::optional<double> bytesPerDecodedByte; // measured on the articles read
 };
 
 struct Range {
@@ -56,6 +57,8 @@ struct Judgement {
 
     // The verdict lines, then one "Not covered by par2: " line per such file.
     QStringList lines() const;
+    // No data article of any file is missing, none outside a set either.
+    bool nothingLost() const;
     // The data will be complete: every verdict is "not needed" or "possible", and no file
     // outside a set lost articles.
     bool dataComplete() const;

@@ -454,9 +454,10 @@ def par2_verdicts(trial, folder):
 VERDICT_LINE = re.compile(r'^Repair(?: \((.+)\))?: (.*)$', re.M)
 VERDICT_TEXTS = [
     ('not needed', r'not needed, every data article was found\.'),
-    ('possible', r'possible, needs (\d+) of (\d+) recovery block\(s\)\.'),
+    # An estimated count of available blocks reads "M1 to M2"; the lower end is compared.
+    ('possible', r'possible, needs (\d+) of (\d+)(?: to \d+)? recovery block\(s\)\.'),
     ('not possible', r'not possible, (\d+) recovery block\(s\) short \(needs (\d+), (\d+) available\)\.'),
-    ('uncertain', r'uncertain, needs (\d+) to (\d+) of (\d+) recovery block\(s\)\.'),
+    ('uncertain', r'uncertain, needs (\d+) to (\d+) of (\d+)(?: to \d+)? recovery block\(s\)\.'),
     ('unknown', r'unknown, the NZB has no par2 recovery files\.'),
 ]
 
