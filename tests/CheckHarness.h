@@ -31,7 +31,7 @@ inline QList<QByteArray> ids(int count, const QByteArray &stem = "m")
 // `group` is written into the XML as it stands; empty: the files name no group.
 inline std::unique_ptr<NzbModel> makeNzb(const QList<FileSpec> &files, const QByteArray &group = "alt.test")
 {
-    QByteArray xml = "<nzb>";
+    QByteArray xml = "<?xml version=\"1.0\"?><nzb>";
     for (const FileSpec &file : files) {
         xml += "<file date=\"1700000000\" subject=\"&quot;f.rar&quot; yEnc" + (file.announced ? " (1/" + QByteArray::number(file.announced) + ")" : "")
                + "\"><groups>" + (group.isEmpty() ? QByteArray() : "<group>" + group + "</group>") + "</groups><segments>";

@@ -31,14 +31,10 @@ public:
     using Responder = std::function<Reply(int, const QByteArray &)>;
 
     explicit ScriptedNntpServer(const QSslConfiguration *tls = nullptr)
+        : m_server(tls ? new QSslServer : new QTcpServer)
     {
-        if (tls) {
-            auto server = std::make_unique<QSslServer>();
-            server->setSslConfiguration(*tls);
-            m_server = std::move(server);
-        } else {
-            m_server = std::make_unique<QTcpServer>();
-        }
+        if (tls)
+            static_cast<QSslServer *>(m_server.get())->setSslConfiguration(*tls);
         connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &ScriptedNntpServer::accept);
         if (!m_server->listen(QHostAddress::LocalHost))
             qFatal("cannot listen on loopback");
@@ -49,12 +45,7 @@ public:
     // "1> STAT <a@b>" for each command, in the order received.
     const QStringList &commands() const { return m_commands; }
 
-    void send(int connection, const QByteArray &bytes)
-    {
-        m_sockets[size_t(connection - 1)]->write(bytes);
-        m_sockets[size_t(connection - 1)]->flush();
-    }
-    void close(int connection) { m_sockets[size_t(connection - 1)]->disconnectFromHost(); }
+    void send(int connection, const QByteArray &bytes) { m_sockets[size_t(connection - 1)]->write(bytes), m_sockets[size_t(connection - 1)]->flush(); }
     // A true reset (RST): with a zero linger time, closing drops the connection instead of ending it.
     void reset(int connection)
     {
@@ -64,10 +55,7 @@ public:
         socket->abort();
     }
     bool isConnected(int connection) const { return m_sockets[size_t(connection - 1)]->state() == QAbstractSocket::ConnectedState; }
-    bool allClosed() const
-    {
-        return std::none_of(m_sockets.begin(), m_sockets.end(), [](QTcpSocket *s) { return s->state() == QAbstractSocket::ConnectedState; });
-    }
+    bool allClosed() const { return std::none_of(m_sockets.begin(), m_sockets.end(), [](QTcpSocket *s) { return s->state() == QAbstractSocket::ConnectedState; }); }
 
     static Reply standardReply(const QByteArray &command)
     {
@@ -86,17 +74,14 @@ public:
     {
         m_chunk = chunk;
         for (const QByteArray &rule : rules) {
-            Rule r;
             QByteArray when = rule.left(rule.indexOf('='));
-            r.reply = rule.mid(when.size() + 1);
+            Rule &r = m_rules.emplace_back(Rule{0, 0, 0, 0, {}, rule.mid(when.size() + 1)});
             if (const qsizetype at = when.indexOf('>'); at > 0 && at < 3)
                 r.connection = when.left(at).toInt(), when.remove(0, at + 1);
-            if (const qsizetype at = when.indexOf('@'); at > 0)
-                r.delay = when.mid(at + 1).toInt(), when.truncate(at);
-            if (const qsizetype at = when.indexOf('#'); at > 0)
-                r.times = when.mid(at + 1).toInt(), when.truncate(at);
+            for (auto [mark, field] : {std::pair{'@', &r.delay}, std::pair{'#', &r.times}})
+                if (const qsizetype at = when.indexOf(mark); at > 0)
+                    *field = when.mid(at + 1).toInt(), when.truncate(at);
             r.prefix = when;
-            m_rules.push_back(r);
         }
         respond = [this](int connection, const QByteArray &command) { return ruled(connection, command); };
     }
@@ -106,10 +91,7 @@ public:
     Responder respond = [](int, const QByteArray &command) { return standardReply(command); };
 
 private:
-    struct Rule {
-        int connection = 0, times = 0, delay = 0, used = 0;
-        QByteArray prefix, reply;
-    };
+    struct Rule { int connection = 0, times = 0, delay = 0, used = 0; QByteArray prefix, reply; };
 
     Reply ruled(int connection, const QByteArray &command)
     {
@@ -135,12 +117,9 @@ private:
             return reset(index);
         int at = 0; // milliseconds from now of the next piece
         for (const QByteArray &part : reply.bytes.split('|')) {
-            for (qsizetype i = 0; i < part.size(); i += m_chunk ? m_chunk : part.size(), at += m_chunk ? 1 : 0) {
-                if (at == 0)
-                    send(index, part.mid(i, m_chunk ? m_chunk : -1));
-                else
-                    QTimer::singleShot(at, this, [this, index, bytes = part.mid(i, m_chunk ? m_chunk : -1)] { if (isConnected(index)) send(index, bytes); });
-            }
+            const qsizetype piece = m_chunk ? m_chunk : part.size();
+            for (qsizetype i = 0; i < part.size(); i += piece, at += m_chunk ? 1 : 0)
+                at ? QTimer::singleShot(at, this, [this, index, bytes = part.mid(i, piece)] { if (isConnected(index)) send(index, bytes); }) : send(index, part.mid(i, piece));
             at += 300;
         }
         if (reply.closeAfter)

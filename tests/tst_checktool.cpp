@@ -50,7 +50,7 @@ SettingsContents settings(const ScriptedNntpServer &off, const ScriptedNntpServe
     SettingsContents contents;
     contents.servers = {{"off", "127.0.0.1", QString::number(off.port()), "1", {}, "K01", false},
                         {"on", "127.0.0.1", QString::number(on.port()), threads, {}, "K02", ticked}};
-    contents.timeoutSeconds = 1;
+    contents.timeoutSeconds = QByteArray(threads) == "1" ? 1 : 60; // the silent server's rows
     return contents;
 }
 
