@@ -5,16 +5,18 @@
 #include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
 
 // An NNTP server in the test process, on loopback. By default it greets with "200 " and answers
-// every STAT with "223 ", QUIT with "205 "; a test replaces `respond` to script a dialogue, or
-// turns `autoGreet` off and talks with send() itself. It records every command it receives.
+// every STAT with "223 ", QUIT with "205 "; a test scripts it with rules (script()) or its own
+// `respond`, or turns `autoGreet` off and talks with send() itself. It records every command.
 // Given a TLS configuration it speaks implicit TLS, as on port 563.
 class ScriptedNntpServer : public QObject
 {
@@ -23,19 +25,16 @@ public:
         QByteArray bytes;
         bool closeAfter = false;
         bool resetInstead = false; // drop the connection with a reset instead of replying
+        int delay = 0;             // milliseconds before the reply goes out
     };
     // connection index from 1, the command line without CR LF
     using Responder = std::function<Reply(int, const QByteArray &)>;
 
     explicit ScriptedNntpServer(const QSslConfiguration *tls = nullptr)
+        : m_server(tls ? new QSslServer : new QTcpServer)
     {
-        if (tls) {
-            auto server = std::make_unique<QSslServer>();
-            server->setSslConfiguration(*tls);
-            m_server = std::move(server);
-        } else {
-            m_server = std::make_unique<QTcpServer>();
-        }
+        if (tls)
+            static_cast<QSslServer *>(m_server.get())->setSslConfiguration(*tls);
         connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &ScriptedNntpServer::accept);
         if (!m_server->listen(QHostAddress::LocalHost))
             qFatal("cannot listen on loopback");
@@ -46,13 +45,7 @@ public:
     // "1> STAT <a@b>" for each command, in the order received.
     const QStringList &commands() const { return m_commands; }
 
-    void send(int connection, const QByteArray &bytes)
-    {
-        QTcpSocket *socket = m_sockets[size_t(connection - 1)];
-        socket->write(bytes);
-        socket->flush();
-    }
-    void close(int connection) { m_sockets[size_t(connection - 1)]->disconnectFromHost(); }
+    void send(int connection, const QByteArray &bytes) { m_sockets[size_t(connection - 1)]->write(bytes), m_sockets[size_t(connection - 1)]->flush(); }
     // A true reset (RST): with a zero linger time, closing drops the connection instead of ending it.
     void reset(int connection)
     {
@@ -61,18 +54,36 @@ public:
         ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         socket->abort();
     }
-    bool isConnected(int connection) const
-    {
-        return m_sockets[size_t(connection - 1)]->state() == QAbstractSocket::ConnectedState;
-    }
+    bool isConnected(int connection) const { return m_sockets[size_t(connection - 1)]->state() == QAbstractSocket::ConnectedState; }
+    bool allClosed() const { return std::none_of(m_sockets.begin(), m_sockets.end(), [](QTcpSocket *s) { return s->state() == QAbstractSocket::ConnectedState; }); }
 
     static Reply standardReply(const QByteArray &command)
     {
         if (command.startsWith("STAT "))
             return {"223 0 " + command.mid(5) + "\r\n"};
-        if (command == "QUIT")
-            return {"205 bye\r\n", true};
-        return {"500 what?\r\n"};
+        return command == "QUIT" ? Reply{"205 bye\r\n", true} : Reply{"500 what?\r\n"};
+    }
+
+    // Rules "[N>]PREFIX[#TIMES][@MS]=REPLY", the first that fits a command answers it: only on
+    // connection N, only the first TIMES times, MS milliseconds late. PREFIX "hello" stands for
+    // the greeting. REPLY: lines joined by \n and sent with CR LF, "~" at its end for no final
+    // CR LF, "|" for a pause of 300 ms, "$" for the command's argument; "!close", "!reset", or
+    // nothing for silence. Commands no rule fits get the standard reply. With `chunk` set, every
+    // reply goes out in pieces of that many bytes, a millisecond apart.
+    void script(const QList<QByteArray> &rules, int chunk = 0)
+    {
+        m_chunk = chunk;
+        for (const QByteArray &rule : rules) {
+            QByteArray when = rule.left(rule.indexOf('='));
+            Rule &r = m_rules.emplace_back(Rule{0, 0, 0, 0, {}, rule.mid(when.size() + 1)});
+            if (const qsizetype at = when.indexOf('>'); at > 0 && at < 3)
+                r.connection = when.left(at).toInt(), when.remove(0, at + 1);
+            for (auto [mark, field] : {std::pair{'@', &r.delay}, std::pair{'#', &r.times}})
+                if (const qsizetype at = when.indexOf(mark); at > 0)
+                    *field = when.mid(at + 1).toInt(), when.truncate(at);
+            r.prefix = when;
+        }
+        respond = [this](int connection, const QByteArray &command) { return ruled(connection, command); };
     }
 
     bool autoGreet = true;
@@ -80,6 +91,41 @@ public:
     Responder respond = [](int, const QByteArray &command) { return standardReply(command); };
 
 private:
+    struct Rule { int connection = 0, times = 0, delay = 0, used = 0; QByteArray prefix, reply; };
+
+    Reply ruled(int connection, const QByteArray &command)
+    {
+        for (Rule &r : m_rules) {
+            if ((r.connection && r.connection != connection) || !command.startsWith(r.prefix) || (r.times && r.used == r.times))
+                continue;
+            ++r.used;
+            if (r.reply == "!close" || r.reply == "!reset")
+                return {{}, r.reply == "!close", r.reply == "!reset", r.delay};
+            QByteArray bytes = QByteArray(r.reply).replace('$', command.mid(command.indexOf(' ') + 1)).replace("\n", "\r\n");
+            if (!bytes.isEmpty())
+                bytes = bytes.endsWith('~') ? bytes.chopped(1) : bytes + "\r\n";
+            return {bytes, false, false, r.delay};
+        }
+        return command == "hello" ? Reply{greeting} : standardReply(command);
+    }
+
+    void deliver(int index, const Reply &reply)
+    {
+        if (reply.delay > 0)
+            return QTimer::singleShot(reply.delay, this, [this, index, reply] { deliver(index, {reply.bytes, reply.closeAfter, reply.resetInstead}); });
+        if (reply.resetInstead)
+            return reset(index);
+        int at = 0; // milliseconds from now of the next piece
+        for (const QByteArray &part : reply.bytes.split('|')) {
+            const qsizetype piece = m_chunk ? m_chunk : part.size();
+            for (qsizetype i = 0; i < part.size(); i += piece, at += m_chunk ? 1 : 0)
+                at ? QTimer::singleShot(at, this, [this, index, bytes = part.mid(i, piece)] { if (isConnected(index)) send(index, bytes); }) : send(index, part.mid(i, piece));
+            at += 300;
+        }
+        if (reply.closeAfter)
+            m_sockets[size_t(index - 1)]->disconnectFromHost();
+    }
+
     void accept()
     {
         while (QTcpSocket *socket = m_server->nextPendingConnection()) {
@@ -88,7 +134,7 @@ private:
             m_buffers.emplace_back();
             connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] { readCommands(socket, index); });
             if (autoGreet)
-                send(index, greeting);
+                deliver(index, m_rules.empty() ? Reply{greeting} : ruled(index, "hello"));
         }
     }
 
@@ -97,21 +143,12 @@ private:
         QByteArray &buffer = m_buffers[size_t(index - 1)];
         buffer += socket->readAll();
         qsizetype end;
-        while ((end = buffer.indexOf("\r\n")) >= 0) {
+        while ((end = buffer.indexOf("\r\n")) >= 0 && socket->state() == QAbstractSocket::ConnectedState) {
             const QByteArray command = buffer.left(end);
             buffer.remove(0, end + 2);
             m_commands << QString::number(index) + QLatin1String("> ") + QString::fromLatin1(command);
-            if (!respond)
-                continue;
-            const Reply reply = respond(index, command);
-            if (reply.resetInstead) {
-                reset(index);
-                return;
-            }
-            if (!reply.bytes.isEmpty())
-                send(index, reply.bytes);
-            if (reply.closeAfter)
-                socket->disconnectFromHost();
+            if (respond)
+                deliver(index, respond(index, command));
         }
     }
 
@@ -119,4 +156,6 @@ private:
     std::vector<QTcpSocket *> m_sockets;
     std::vector<QByteArray> m_buffers;
     QStringList m_commands;
+    std::vector<Rule> m_rules;
+    int m_chunk = 0;
 };
