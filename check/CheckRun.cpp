@@ -312,7 +312,7 @@ void CheckRun::recordAnswer(qsizetype position, bool found)
         return;
     }
     results::RecordNotFound(m_nzb, entry.itemIndex);
-    log(QStringLiteral("Article not found: ") + QString::fromLatin1(entry.messageId));
+    log(QStringLiteral("Article not found: ") + QString::fromUtf8(entry.messageId));
     m_retryQueue.append(entry.itemIndex, entry.messageId, entry.segment);
 }
 
@@ -358,7 +358,8 @@ void CheckRun::connectionFailed(NntpConnection *connection, const QString &error
         return c != connection && c->greeted && !c->isClosed();
     });
     if (!anotherWorks) {
-        m_pendingErrorLine = errorLine;
+        if (!m_errorsLogged.contains(errorLine))
+            m_pendingErrorLine = errorLine;
         giveUpServer();
         return;
     }

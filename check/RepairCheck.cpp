@@ -1,5 +1,6 @@
 #include "check/RepairCheck.h"
 
+#include "nzb/LogText.h"
 #include "repair/Yenc.h"
 
 namespace {
@@ -180,7 +181,9 @@ void RepairCheck::handleReply(const QByteArray &line, NntpConnection::Owed owed)
         askBody();
     } else {
         const auto step = m_connection->takeLoginReply(owed.reply, code, server.username, server.password);
-        if (step == NntpConnection::LoginStep::NotTaken)
+        if (step == NntpConnection::LoginStep::NotTaken && owed.reply == Awaiting::BodyReply && m_connection->asking)
+            fetchFailed(QString::fromLatin1(line), false); // a refusal: the connection serves the next
+        else if (step == NntpConnection::LoginStep::NotTaken)
             fetchFailed(QString::fromLatin1(line));
         else if (step == NntpConnection::LoginStep::Done && !std::exchange(m_connection->asking, true))
             askBody();
@@ -190,13 +193,17 @@ void RepairCheck::handleReply(const QByteArray &line, NntpConnection::Owed owed)
 void RepairCheck::bodyArrived(QByteArray body)
 {
     const Fetch fetch = m_fetches.front();
-    m_fetches.pop_front();
     auto decoded = yenc::DecodeBody(body);
     if (const QString *error = std::get_if<QString>(&decoded)) {
-        fetchFailed(*error);
+        fetchFailed(*error, false);
         return;
     }
     yenc::DecodedPart &part = std::get<yenc::DecodedPart>(decoded);
+    if (fetch.purpose != Purpose::PartSize && part.fileSize > kLargestPar2File) {
+        fetchFailed(QStringLiteral("the par2 file is over 64 MiB"), false);
+        return;
+    }
+    m_fetches.pop_front();
     // Part k begins at (k - 1) × P; any part but the last is P long.
     if (part.multipart && fetch.part >= 2 && (part.begin - 1) % (fetch.part - 1) == 0)
         m_partSize = (part.begin - 1) / (fetch.part - 1);
@@ -205,10 +212,6 @@ void RepairCheck::bodyArrived(QByteArray body)
     m_articleBytes += m_nzb.segments()[size_t(*foundSegment(fetch.file, fetch.part))].bytes;
     m_decodedBytes += part.data.size();
     if (fetch.purpose != Purpose::PartSize) {
-        if (part.fileSize > kLargestPar2File) {
-            fetchFailed(QStringLiteral("the par2 file is over 64 MiB"));
-            return;
-        }
         if (m_par2Bytes.size() < part.fileSize)
             m_par2Bytes.resize(qsizetype(part.fileSize), '\0');
         m_par2Bytes.replace(qsizetype(part.begin - 1), part.data.size(), part.data);
@@ -222,14 +225,15 @@ void RepairCheck::bodyArrived(QByteArray body)
 
 // A par2 file that cannot be read is given up, the index for a volume; the verdict is then
 // estimated. An article read only for its size costs nothing when it fails.
-void RepairCheck::fetchFailed(const QString &reason)
+void RepairCheck::fetchFailed(const QString &reason, bool connectionLost)
 {
-    closeConnection();
+    if (connectionLost)
+        closeConnection();
     const Fetch failed = m_fetches.front();
     m_fetches.pop_front();
     if (failed.purpose != Purpose::PartSize) {
         if (!std::exchange(m_failureLogged, true))
-            Q_EMIT logLine(QStringLiteral("Could not read the par2 index: ") + reason);
+            Q_EMIT logLine(QStringLiteral("Could not read the par2 index: ") + singleLogLine(reason));
         m_fetches.clear();
         m_par2Bytes.clear();
         if (failed.purpose == Purpose::Index)

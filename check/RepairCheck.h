@@ -43,7 +43,7 @@ private:
     void askBody();
     void handleReply(const QByteArray &line, NntpConnection::Owed owed);
     void bodyArrived(QByteArray body);
-    void fetchFailed(const QString &reason);
+    void fetchFailed(const QString &reason, bool connectionLost = true);
     void closeConnection();
     void judge();
     std::optional<qsizetype> foundSegment(int file, int part) const;
