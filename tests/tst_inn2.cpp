@@ -1,5 +1,5 @@
 // The check against a real NNTP server: INN 2 on loopback, started by tools/inn2/inn2-up.sh,
-// which posts <part1of3.abc@test> to <part3of3.abc@test> and <gen-1@test> to <gen-1000@test>.
+// which posts <part1of3.abc@test> to <part3of3.abc@test>, <par1of2.abc@test> and <gen-1@test> to <gen-1000@test>.
 
 #include "ScriptedPrompts.h"
 #include "TestFiles.h"
@@ -7,6 +7,7 @@
 #include "servers/ServerListModel.h"
 #include "ui/MainWindow.h"
 
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QTcpSocket>
@@ -36,7 +37,9 @@ QByteArray postedNzb()
     return xml + "</segments></file></nzb>";
 }
 
-const QByteArray kReport = "Parts checked: 35\nUndownloadable parts: 4\n10.81% of the data can't be downloaded!\n\n";
+const QByteArray kReport = "Parts checked: 35\nUndownloadable parts: 4\n10.81% of the data can't be downloaded!\n\n"
+                           "Repair: unknown, the NZB has no par2 recovery files.\nNot covered by par2: gen.bin\n"
+                           "Not covered by par2: more.bin\n";
 const QByteArray kFiles = "1\tAvailable\t3\t3/3\n2\tMissing (partially)\t20\t22/22\n3\tMissing (partially)\t10\t10/12\n";
 
 bool serverUp(quint16 port)
@@ -46,12 +49,19 @@ bool serverUp(quint16 port)
     return probe.waitForConnected(2000);
 }
 
-// Standard output of orvalis-check; its exit code is 1 in every case here.
-QByteArray runTool(const QStringList &arguments)
+// All three parts of abc.rar are there, one of the two of abc.par2 is not.
+const QByteArray kRepairNzb = "<nzb><file subject='\"abc.rar\" yEnc (1/3)'><segments><segment>part1of3.abc@test</segment>"
+                              "<segment>part2of3.abc@test</segment><segment>part3of3.abc@test</segment></segments></file>"
+                              "<file subject='\"abc.par2\" yEnc (1/2)'><segments><segment>par1of2.abc@test</segment>"
+                              "<segment>par2of2.abc@test</segment></segments></file></nzb>";
+const QString kNotNeeded = QStringLiteral("Repair: not needed, every data article was found.");
+
+// Standard output of orvalis-check when it exits with `exitCode`.
+QByteArray runTool(const QStringList &arguments, int exitCode = 1)
 {
     QProcess process;
     process.start(QStringLiteral(ORVALIS_CHECK_PATH), arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != 1)
+    if (!process.waitForFinished(60000) || process.exitCode() != exitCode)
         return "exit code " + QByteArray::number(process.exitCode());
     return process.readAllStandardOutput();
 }
@@ -67,6 +77,7 @@ private Q_SLOTS:
     void commandLineReportsWhatWasPosted();
     void refusesAnUntrustedCertificate();
     void windowShowsTheSameResults();
+    void aLostPar2ArticleNeedsNoRepair();
 
 private:
     QTemporaryDir m_dir;
@@ -115,7 +126,7 @@ void TestInn2::commandLineReportsWhatWasPosted()
 void TestInn2::refusesAnUntrustedCertificate()
 {
     const QByteArray out = runTool({"--tls", "--server", "127.0.0.1:1563:1:tester:s3cret", m_nzb});
-    QVERIFY2(out.endsWith("\nServer error: 13 - TLS error: The certificate is self-signed, and untrusted\n"
+    QVERIFY2(out.contains("\nServer error: 13 - TLS error: The certificate is self-signed, and untrusted\n"
                           "Parts checked: 35\nUndownloadable parts: 37\n100% of the data can't be downloaded!\n\n"), out.constData());
 }
 
@@ -139,7 +150,27 @@ void TestInn2::windowShowsTheSameResults()
     QCOMPARE(nzb.item(2).available, QStringLiteral("20"));
     QCOMPARE(nzb.item(3).available, QStringLiteral("10"));
     const QStringList log = window.activityLog().lines();
-    QCOMPARE(log.mid(log.size() - 4), QString::fromLatin1(kReport).split(u'\n').mid(0, 4));
+    QCOMPARE(log.mid(log.size() - 7), QString::fromLatin1(kReport).split(u'\n').mid(0, 7));
+}
+
+void TestInn2::aLostPar2ArticleNeedsNoRepair()
+{
+    const QString nzb = writeTestFile(m_dir, QStringLiteral("repair.nzb"), kRepairNzb);
+    const QByteArray out = runTool({"--server", "127.0.0.1:1119:2", nzb}, 5);
+    QVERIFY2(out.endsWith("Undownloadable parts: 1\n20% of the data can't be downloaded!\n\n" + kNotNeeded.toLatin1() + '\n'),
+             out.constData());
+    QList<Message> messages;
+    QString answer;
+    MainWindow window(std::make_unique<ScriptedPrompts>(&messages, &answer));
+    window.servers().appendServer({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1119"), QStringLiteral("2"),
+                                   {}, {}, true},
+                                  true);
+    window.show();
+    window.loadNzb(nzb);
+    messages.clear();
+    window.findChild<QPushButton *>(QStringLiteral("cmdCheck"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 60000);
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("StatusText"))->text(), u' ' + kNotNeeded);
 }
 
 QTEST_MAIN(TestInn2)
