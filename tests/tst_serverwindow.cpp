@@ -198,7 +198,8 @@ private Q_SLOTS:
                             "click cmdAdd", "select", "dclick", "select 3 2", "then: retype txtNickName Renamed; click cmdOK", "dclick",
                             "then: type txtServer typed; click cmdCancel", "click cmdAdd", "then: type txtServer closed; close", "click cmdAdd",
                             "click chkHide", "click chkHide", "click chkHide", "select 3", "trigger mnuUp", "trigger mnuDown", "popup 1", "popup 2",
-                            "popup 3", "popup 0", "untick 3", "drop 3 1", "set chkOnlyFilenames 1", "widths", "restart", "file", "select 1 2",
+                            "popup 3", "popup 0", "then: type txtServer five; set chkAuth 1; type txtUsername u; type txtPassword shown; click cmdOK", "click cmdAdd",
+                            "untick 3", "drop 3 1", "set chkOnlyFilenames 1", "widths", "restart", "file", "select 1 2 4",
                             "click cmdRemove", "popup 1", "select 1", "click cmdRemove", "file", "restart", "file"},
                  [this] { return listedAndSaved() + (child(m_window, "cmdRemove")->isEnabled() ? QStringLiteral(" | remove on") : QString()); });
         QVERIFY(child<QCheckBox>(m_window, "chkOnlyFilenames")->isChecked() && list()->header()->sectionSize(1) == 41);
