@@ -130,26 +130,34 @@ void TestInn2::refusesAnUntrustedCertificate()
                           "Parts checked: 35\nUndownloadable parts: 37\n100% of the data can't be downloaded!\n\n"), out.constData());
 }
 
+// Checks `path` in the window with the one server given; the window stays for the caller.
+std::unique_ptr<MainWindow> checkInWindow(const ServerRecord &server, const QString &path, QStringList &shown)
+{
+    static QString answer;
+    auto window = std::make_unique<MainWindow>(std::make_unique<ScriptedPrompts>(&shown, &answer));
+    window->servers().appendServer(server, true);
+    window->show();
+    window->loadNzb(path);
+    shown.clear();
+    window->findChild<QPushButton *>(QStringLiteral("cmdCheck"))->click();
+    if (!QTest::qWaitFor([&shown] { return !shown.isEmpty(); }, 60000))
+        qWarning("the check did not end");
+    return window;
+}
+
 void TestInn2::windowShowsTheSameResults()
 {
-    QList<Message> messages;
-    QString answer;
-    MainWindow window(std::make_unique<ScriptedPrompts>(&messages, &answer));
-    window.servers().appendServer({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1120"),
-                                   QStringLiteral("10"), QStringLiteral("tester"), QStringLiteral("K01s3cret"), true},
-                                  true);
-    window.show();
-    window.loadNzb(m_nzb);
-    messages.clear();
-    window.findChild<QPushButton *>(QStringLiteral("cmdCheck"))->click();
-    QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 60000);
-    QCOMPARE(messages[0].text, QStringLiteral("Finished checking NZB file."));
-    const NzbModel &nzb = window.nzb();
+    QStringList shown;
+    const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1120"), QStringLiteral("10"),
+                                       QStringLiteral("tester"), QStringLiteral("K01s3cret"), true},
+                                      m_nzb, shown);
+    QCOMPARE(shown, QStringList{QStringLiteral("I Orvalis: Finished checking NZB file.")});
+    const NzbModel &nzb = window->nzb();
     QCOMPARE(nzb.item(1).status, ItemStatus::Available);
     QCOMPARE(nzb.item(2).status, ItemStatus::Missing);
     QCOMPARE(nzb.item(2).available, QStringLiteral("20"));
     QCOMPARE(nzb.item(3).available, QStringLiteral("10"));
-    const QStringList log = window.activityLog().lines();
+    const QStringList log = window->activityLog().lines();
     QCOMPARE(log.mid(log.size() - 7), QString::fromLatin1(kReport).split(u'\n').mid(0, 7));
 }
 
@@ -159,18 +167,11 @@ void TestInn2::aLostPar2ArticleNeedsNoRepair()
     const QByteArray out = runTool({"--server", "127.0.0.1:1119:2", nzb}, 5);
     QVERIFY2(out.endsWith("Undownloadable parts: 1\n20% of the data can't be downloaded!\n\n" + kNotNeeded.toLatin1() + '\n'),
              out.constData());
-    QList<Message> messages;
-    QString answer;
-    MainWindow window(std::make_unique<ScriptedPrompts>(&messages, &answer));
-    window.servers().appendServer({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1119"), QStringLiteral("2"),
-                                   {}, {}, true},
-                                  true);
-    window.show();
-    window.loadNzb(nzb);
-    messages.clear();
-    window.findChild<QPushButton *>(QStringLiteral("cmdCheck"))->click();
-    QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 60000);
-    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("StatusText"))->text(), u' ' + kNotNeeded);
+    QStringList shown;
+    const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1119"), QStringLiteral("2"),
+                                       {}, {}, true},
+                                      nzb, shown);
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("StatusText"))->text(), u' ' + kNotNeeded);
 }
 
 QTEST_MAIN(TestInn2)

@@ -258,6 +258,7 @@ private Q_SLOTS:
         note(QStringLiteral("checking"));
         nntp.send(1, nntp.greeting);
         nntp.send(2, nntp.greeting);
+        nntp.autoGreet = true; // the connection that reads the par2 index
         QTRY_VERIFY(!m_shown.isEmpty());
         note(QStringLiteral("finished"));
         m_notes += QStringLiteral("    ") + m_window->activityLog().lines().mid(8).join(QLatin1String("\n    ")) + u'\n';
