@@ -21,6 +21,8 @@ enum class Layout { Interleaved, CriticalFirst, CriticalLast };
 struct Assumption {
     double ratio = 1.03; // NZB bytes per decoded byte
     Layout layout = Layout::Interleaved;
+    bool snap = true;          // sizes near whole multiples of each other are those multiples
+    bool inclusiveEnd = false; // of a "-" volume name, while the critical packets are guessed
 };
 
 struct Span {
@@ -119,13 +121,29 @@ std::vector<qint64> packetOffsets(const par2::SetDescription &description, int b
 
 // A "-" name's end is exclusive for some tools and inclusive for others: with the critical packets
 // known, the count whose volume size comes closest to the decoded size; else the most that fit.
-int dashVolumeBlocks(const VolumeName &name, const par2::SetDescription &description, qint64 decoded)
+int dashVolumeBlocks(const VolumeName &name, const par2::SetDescription &description, qint64 decoded, bool guessed, bool inclusiveEnd)
 {
-    if (description.criticalPacketSizes.empty() || name.end < name.first)
+    if (name.end < name.first)
         return int(decoded / (description.sliceSize + kRecoveryPacketOverhead));
+    if (guessed)
+        return name.end - name.first + (inclusiveEnd ? 1 : 0);
     const int exclusive = name.end - name.first;
     const auto distance = [&](int blocks) { return qAbs(par2::VolumeSize(description, blocks) - decoded); };
     return distance(exclusive + 1) < distance(exclusive) ? exclusive + 1 : exclusive;
+}
+
+// Posting tools cut articles of a whole number of slices, or slices of a whole number of
+// articles: a guess within half a percent of that is taken as exactly that.
+qint64 snapped(qint64 guess, qint64 unit)
+{
+    if (guess <= 0 || unit <= 0)
+        return guess;
+    if (guess >= unit) {
+        const qint64 multiple = (guess + unit / 2) / unit * unit;
+        return qAbs(multiple - guess) * 200 <= guess ? multiple : guess;
+    }
+    const qint64 parts = (unit + guess / 2) / guess;
+    return unit % parts == 0 && qAbs(unit / parts - guess) * 200 <= guess ? unit / parts : guess;
 }
 
 class SetEvaluation
@@ -139,13 +157,16 @@ public:
     // X and M under one assumption.
     std::pair<qint64, qint64> evaluate(const Assumption &assumption) const
     {
-        const qint64 partSize = postPartSize(assumption.ratio);
-        std::vector<qint64> lengths;
-        for (size_t i = 0; i < m_members.data.size(); ++i) {
-            const PostedFile &file = m_files[size_t(m_members.data[i])];
-            lengths.push_back(m_members.lengths[i] >= 0 ? m_members.lengths[i] : estimatedLength(file, partSize, assumption.ratio));
+        qint64 partSize = postPartSize(assumption.ratio);
+        std::vector<qint64> lengths = fileLengths(partSize, assumption.ratio);
+        qint64 sliceSize = this->sliceSize(partSize, lengths, assumption.ratio, assumption.inclusiveEnd);
+        if (assumption.snap && !(m_facts && m_facts->partSize)) {
+            const qint64 snappedSize = snapped(partSize, sliceSize);
+            if (std::exchange(partSize, snappedSize) != snappedSize)
+                lengths = fileLengths(partSize, assumption.ratio);
+        } else if (assumption.snap && !sliceKnown()) {
+            sliceSize = qMax<qint64>(snapped(sliceSize, partSize) / 4 * 4, 4);
         }
-        const qint64 sliceSize = this->sliceSize(partSize, lengths, assumption.ratio);
         qint64 needed = 0;
         for (size_t i = 0; i < m_members.data.size(); ++i) {
             const PostedFile &file = m_files[size_t(m_members.data[i])];
@@ -184,10 +205,44 @@ public:
                            [this](int volume) { return ParseVolumeName(m_files[size_t(volume)].name)->blocks.has_value(); });
     }
 
+    // The "-" names' convention, where the names tell it: the next volume starts at the end of
+    // the last one (exclusive) or right after it (inclusive). Empty when they do not.
+    std::vector<bool> dashConventions() const
+    {
+        std::vector<VolumeName> names;
+        for (const int volume : m_set.volumes) {
+            if (const auto name = ParseVolumeName(m_files[size_t(volume)].name); !name->blocks)
+                names.push_back(*name);
+        }
+        if (names.empty())
+            return {false};
+        const auto follows = [&names](int gap) {
+            return std::any_of(names.begin(), names.end(), [&](const VolumeName &a) {
+                return std::any_of(names.begin(), names.end(), [&](const VolumeName &b) { return &a != &b && b.first == a.end + gap; });
+            });
+        };
+        if (follows(0))
+            return {false};
+        if (follows(1))
+            return {true};
+        return {false, true};
+    }
+
     bool layoutKnown() const { return !knownCritical() || m_facts->description.madeByPar2cmdline(); }
 
 private:
     bool knownCritical() const { return m_facts && m_facts->description.complete(); }
+    bool sliceKnown() const { return knownCritical() || (m_facts && m_facts->description.firstRecoverySliceSize); }
+
+    std::vector<qint64> fileLengths(qint64 partSize, double ratio) const
+    {
+        std::vector<qint64> lengths;
+        for (size_t i = 0; i < m_members.data.size(); ++i) {
+            const PostedFile &file = m_files[size_t(m_members.data[i])];
+            lengths.push_back(m_members.lengths[i] >= 0 ? m_members.lengths[i] : estimatedLength(file, partSize, ratio));
+        }
+        return lengths;
+    }
 
     qint64 postPartSize(double ratio) const
     {
@@ -199,7 +254,7 @@ private:
         return qMax<qint64>(decodedSize(largest, ratio), 1);
     }
 
-    qint64 sliceSize(qint64 partSize, const std::vector<qint64> &lengths, double ratio) const
+    qint64 sliceSize(qint64 partSize, const std::vector<qint64> &lengths, double ratio, bool inclusiveEnd) const
     {
         if (knownCritical())
             return m_facts->description.sliceSize;
@@ -210,7 +265,7 @@ private:
         int blocks = 0;
         for (const int volume : m_set.volumes) {
             const auto name = ParseVolumeName(m_files[size_t(volume)].name);
-            const int count = name->blocks.value_or(name->end - name->first);
+            const int count = name->blocks.value_or(name->end - name->first + (inclusiveEnd ? 1 : 0));
             if (count > blocks) {
                 blocks = count;
                 largest = &m_files[size_t(volume)];
@@ -240,7 +295,7 @@ private:
             listed += segment.bytes;
         const qint64 decoded = decodedSize(listed * volume.partCount() / qMax<qint64>(qint64(volume.segments.size()), 1),
                                            assumption.ratio);
-        const int blocks = name->blocks ? *name->blocks : dashVolumeBlocks(*name, description, decoded);
+        const int blocks = name->blocks ? *name->blocks : dashVolumeBlocks(*name, description, decoded, !knownCritical(), assumption.inclusiveEnd);
         const qint64 length = par2::VolumeSize(description, blocks);
         const std::vector<Span> spans = missingSpans(volume, length, volume.partCount() > 1 ? partSize : length);
         if (spans.empty())
@@ -321,11 +376,16 @@ SetVerdict judgeSet(const std::vector<PostedFile> &files, const Par2Set &set, co
                                                 ? std::vector{Layout::Interleaved}
                                                 : std::vector{Layout::Interleaved, Layout::CriticalFirst, Layout::CriticalLast};
         // yEnc and the headers add 1 to 6 % to the decoded size; a measured ratio narrows that.
+        const std::vector<bool> conventions = evaluation.dashConventions();
         const double measured = facts && facts->bytesPerDecodedByte ? *facts->bytesPerDecodedByte : 0;
         for (int step = 0; step <= 12; ++step) {
-            const double ratio = measured > 0 ? measured * (0.994 + 0.001 * step) : 1.0 + 0.005 * step;
-            for (const Layout layout : layouts)
-                assumptions.push_back({ratio, layout});
+            const double ratio = measured > 0 ? measured * (0.994 + 0.001 * step) : 1.02 + 0.002 * step;
+            for (const Layout layout : layouts) {
+                for (const bool snap : {true, false}) {
+                    for (const bool inclusiveEnd : conventions)
+                        assumptions.push_back({ratio, layout, snap, inclusiveEnd});
+                }
+            }
         }
     }
     Range needed{std::numeric_limits<qint64>::max(), 0};
