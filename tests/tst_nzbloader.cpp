@@ -67,9 +67,6 @@ private Q_SLOTS:
     {
         const QByteArray sample = readFile(QStringLiteral(ORVALIS_TEST_DATA "/sample.nzb"));
         const qsizetype half = sample.indexOf("<segment ", sample.size() / 2) + 4;
-        QByteArray perByte = gzipped({});
-        for (char c : sample)
-            perByte += gzipped(QByteArray(1, c)) + gzipped({});
         const QByteArray mismatch = "<?xml version=\"1.0\"?>\r\n<nzb>\r\n<file subject=\"a\">\r\n</nzb>\r\n";
         const QByteArray mib = "<nzb><file subject=\"a\"/></nzb>" + QByteArray((1 << 20) - 30, '\n');
         const QByteArray good = gzipped("<nzb/>");
@@ -96,7 +93,6 @@ private Q_SLOTS:
             {"a device without end", "@/dev/zero", 1000},
             {"a pipe", "@pipe", 1000},
             {"gzip: the sample in two members, split inside a tag", gzipped(sample.left(half)) + gzipped(sample.mid(half))},
-            {"gzip: a member per byte, some empty", perByte},
             {"gzip: zero padding after the end", gzipped(sample) + QByteArray(512, '\0')},
             {"gzip: lines of a parse error counted unpacked", gzipped(mismatch)},
             {"gzip: an empty member", gzipped({})},
@@ -155,7 +151,6 @@ private Q_SLOTS:
     void summarises_data()
     {
         QTest::addColumn<QByteArray>("files");
-        QTest::addColumn<QDateTime>("now");
         QTest::addColumn<QChar>("separator");
         QTest::addColumn<QString>("line");
         const auto count = [](const char *tag, QList<int> announced, QList<int> listed, const char *missing, QChar separator = u'.') {
@@ -163,49 +158,44 @@ private Q_SLOTS:
             for (qsizetype i = 0; i < announced.size(); ++i)
                 files += "<file subject=\"f (1/" + QByteArray::number(announced[i]) + ")\"><segments>"
                          + QByteArray("<segment>s@x</segment>").repeated(listed[i]) + "</segments></file>";
-            QTest::newRow(tag) << files << kNow << separator << QStringLiteral("Message-ID's missing from the NZB: ") + missing;
+            QTest::newRow(tag) << files << separator << QStringLiteral("Message-ID's missing from the NZB: ") + missing;
         };
         count("48 of 50", {50}, {48}, "2 (4%)");
         count("8 of 3x3", {3, 3, 3}, {3, 3, 2}, "1 (11.11%)");
-        count("complete", {2, 5}, {2, 5}, "0 (0%)");
         count("double just below the tie", {160}, {137}, "23 (14.37%)");
         count("exact tie rounds down to even", {800}, {799}, "1 (0.12%)");
         count("exact tie rounds up to even", {800}, {797}, "3 (0.38%)");
-        count("one decimal", {8}, {7}, "1 (12.5%)");
         count("the user's separator", {8}, {7}, "1 (12,5%)", u',');
         count("more listed than announced", {3}, {4}, "-1 (-33.33%)");
         count("rounds to minus zero", {100000}, {100001}, "-1 (0%)");
         count("nothing announced", {0, 0}, {1, 1}, "-2 (0%)");
-        count("nothing at all", {0}, {0}, "0 (0%)");
         count("sums beyond 32 bits", {2147483647, 2147483647}, {1, 1}, "4294967292 (100%)");
-        const QDate today(2026, 12, 7);
-        const auto at = [](QDate date, QTime time) { return QByteArray::number(QDateTime(date, time, Qt::UTC).toSecsSinceEpoch()); };
-        const auto days = [](const char *tag, QList<QByteArray> dates, QDateTime now, const char *days) {
+        const auto at = [](int daysAgo, QTime time) {
+            return QByteArray::number(QDateTime(kNow.date().addDays(-daysAgo), time, Qt::UTC).toSecsSinceEpoch());
+        };
+        const auto days = [](const char *tag, QList<QByteArray> dates, const char *days) {
             QByteArray files;
             for (const QByteArray &date : dates)
                 files += "<file subject=\"x\"" + (date.isNull() ? QByteArray() : " date=\"" + date + "\"") + "/>";
-            QTest::newRow(tag) << files << now << QChar(u'.') << QStringLiteral("The files were posted %1 day(s) ago.").arg(days);
+            QTest::newRow(tag) << files << QChar(u'.') << QStringLiteral("The files were posted %1 day(s) ago.").arg(days);
         };
-        days("now itself", {at(today, {8, 0})}, {today, {8, 0}}, "0");
-        days("late yesterday, early today", {at(today.addDays(-1), {23, 59, 59})}, {today, {0, 0, 1}}, "1");
-        days("last file counts", {at(today.addDays(-30), {12, 0}), at(today.addDays(-2), {12, 0})}, {today, {12, 0}}, "2");
-        days("last valid date counts", {at(today.addDays(-5), {1, 0}), "soon", QByteArray()}, {today, {12, 0}}, "5");
-        days("no valid date", {QByteArray(), "1.5e9", ""}, {today, {12, 0}}, "?");
-        days("blanks around the number", {" 86400 "}, {{1970, 1, 12}, {0, 0}}, "10");
-        days("before 1970", {"-1"}, {{1970, 1, 1}, {0, 0}}, "1");
-        days("beyond 32766 days", {QByteArray::number(86400LL * 40000)}, {QDate(1970, 1, 1).addDays(40003), {0, 0}}, "3");
-        days("in the future", {at(today.addDays(3), {0, 0})}, {today, {23, 0}}, "-3");
-        days("beyond a million years", {"31622400000001", "-31622400000001"}, {today, {12, 0}}, "?");
+        days("late yesterday, early today", {at(1, {23, 59, 59})}, "1");
+        days("last file counts", {at(30, {12, 0}), at(2, {0, 0})}, "2");
+        days("last valid date counts", {at(5, {1, 0}), "soon", QByteArray()}, "5");
+        days("no valid date", {QByteArray(), "1.5e9", ""}, "?");
+        days("blanks around the number", {" 86400 "}, "20793");
+        days("before 1970", {"-1"}, "20795");
+        days("beyond 32766 days", {QByteArray::number(-86400LL * 20000)}, "40794");
+        days("in the future", {at(-3, {0, 0})}, "-3");
+        days("beyond a million years", {"31622400000001", "-31622400000001"}, "?");
     }
 
     void summarises()
     {
         QFETCH(QByteArray, files);
-        QFETCH(QDateTime, now);
         QFETCH(QChar, separator);
         QFETCH(QString, line);
         LoadOptions with = options();
-        with.now = now;
         with.decimalSeparator = separator;
         const LoadSummary summary = load("<nzb>" + files + "</nzb>", with).model->summary();
         QVERIFY2(std::find(summary.lines.begin(), summary.lines.end(), line) != summary.lines.end(), qPrintable(summary.logLines().join(u'\n')));
@@ -218,7 +208,7 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(path, {}));
         if (QFile(path).open(QIODevice::ReadOnly))
             QSKIP("This user reads files without read permission (root).");
-        QCOMPARE(dump(LoadNzb(path, options())), QStringLiteral("Error loading NZB\n70 - Permission denied"));
+        QCOMPARE(dump(LoadNzb(path, options())), QStringLiteral("Error loading NZB\n70 - Permission denied\n"));
     }
 
     // Real NZBs from other projects; those compressed by others load as their plain forms.
