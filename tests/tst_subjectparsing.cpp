@@ -34,7 +34,7 @@ private Q_SLOTS:
         row("beyond 32 bits", "(1/2147483648)", 0, "", "");
         // Characters beyond the basic plane count as one, never split. Common subjects are in the loader's golden files.
         const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
-        row("emoji after the bracket", "[1/2]" + emoji + " x.bin", 0, "[1/2]" + emoji + " x.bin", "x.bin");
+        row("emoji after the bracket", "[1/2]" + emoji + "-x.bin", 0, "[1/2]" + emoji + "-x.bin", "x.bin");
         row("emoji before the paren", "ab" + emoji + "(1/2)", 2, "ab", "ab");
     }
 
