@@ -81,7 +81,7 @@ private Q_SLOTS:
                                                                  {every, "settings-every-field.dat"}, {none, "settings-no-server.dat"}};
         for (const auto &[contents, golden] : rows) {
             const QByteArray written = WriteSettingsDocument(contents);
-            // The design's layout is kept where the server window's tests read it too.
+            // The first layout is kept in tests/data, where the server window's tests read it too.
             QCOMPARE(written, golden[0] == 't' ? readFile(QStringLiteral(ORVALIS_TEST_DATA "/") + QLatin1String(golden))
                                                : goldenBytes(QLatin1String(golden), written));
             SettingsReadResult expected{contents, true, {}};
