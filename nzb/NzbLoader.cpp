@@ -378,6 +378,9 @@ NzbLoadResult LoadNzb(const QString &path, const LoadOptions &options)
         const qint64 largest = qMax<qint64>(options.largestUnpacked, 0);
         if (auto failed = readWholeFile(filePath, largest, bytes))
             return std::move(*failed);
+        // A pipe cannot be read twice: its bytes are kept for counting a parse error's line.
+        if (!QFileInfo(filePath).isFile())
+            return LoadNzbFromBytes(std::move(bytes), path, options);
         if (auto failed = unpackIfCompressed(bytes, options))
             return std::move(*failed);
         return parseAndBuild(std::move(bytes), path, options, [&filePath, &options, largest] {

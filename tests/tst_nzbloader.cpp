@@ -132,7 +132,7 @@ private Q_SLOTS:
                 writer = std::thread([path] {
                     QFile pipe(path);
                     if (pipe.open(QIODevice::WriteOnly))
-                        pipe.write("<nzb/>");
+                        pipe.write("<nzb>\n<fil"); // a parse error: its line is counted without a second read
                 });
             } else {
                 path = source;
