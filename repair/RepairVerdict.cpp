@@ -225,7 +225,31 @@ public:
             return {false};
         if (follows(1))
             return {true};
+        if (const auto inclusive = conventionFromIndex())
+            return {*inclusive};
         return {false, true};
+    }
+
+    // The index holds a checksum per slice: its size tells which slice size, and so which
+    // reading of the names, fits.
+    std::optional<bool> conventionFromIndex() const
+    {
+        if (m_set.index < 0 || m_files[size_t(m_set.index)].segments.empty())
+            return std::nullopt;
+        const double ratio = Assumption{}.ratio;
+        const qint64 partSize = postPartSize(ratio);
+        const std::vector<qint64> lengths = fileLengths(partSize, ratio);
+        const qint64 actual = estimatedLength(m_files[size_t(m_set.index)], partSize, ratio);
+        const auto misfit = [&](bool inclusive) {
+            const par2::SetDescription guess =
+                estimatedDescription(sliceSize(partSize, lengths, ratio, inclusive), m_files, m_members, lengths);
+            return qAbs(par2::VolumeSize(guess, 0) - actual);
+        };
+        // Article headers make the index look larger by some tens of bytes: a small lead decides nothing.
+        const qint64 inclusive = misfit(true), exclusive = misfit(false);
+        if (qAbs(inclusive - exclusive) < 100 + actual / 50)
+            return std::nullopt;
+        return inclusive < exclusive;
     }
 
     bool layoutKnown() const { return !knownCritical() || m_facts->description.madeByPar2cmdline(); }
@@ -273,10 +297,7 @@ private:
         }
         if (!largest)
             return qMax<qint64>(partSize, 4);
-        qint64 total = 0;
-        for (const PostedSegment &segment : largest->segments)
-            total += segment.bytes;
-        const qint64 size = decodedSize(total * largest->partCount() / qMax<qint64>(qint64(largest->segments.size()), 1), ratio);
+        const qint64 size = estimatedLength(*largest, partSize, ratio);
         qint64 slice = qMax<qint64>(size / blocks - kRecoveryPacketOverhead, 4);
         for (int round = 0; round < 2; ++round) {
             const par2::SetDescription critical = estimatedDescription(slice, m_files, m_members, lengths);
@@ -290,11 +311,7 @@ private:
                         qint64 partSize, qint64 longestLength, const Assumption &assumption) const
     {
         const auto name = ParseVolumeName(volume.name);
-        qint64 listed = 0;
-        for (const PostedSegment &segment : volume.segments)
-            listed += segment.bytes;
-        const qint64 decoded = decodedSize(listed * volume.partCount() / qMax<qint64>(qint64(volume.segments.size()), 1),
-                                           assumption.ratio);
+        const qint64 decoded = estimatedLength(volume, partSize, assumption.ratio);
         const int blocks = name->blocks ? *name->blocks : dashVolumeBlocks(*name, description, decoded, !knownCritical(), assumption.inclusiveEnd);
         const qint64 length = par2::VolumeSize(description, blocks);
         const std::vector<Span> spans = missingSpans(volume, length, volume.partCount() > 1 ? partSize : length);
@@ -381,7 +398,7 @@ SetVerdict judgeSet(const std::vector<PostedFile> &files, const Par2Set &set, co
         for (int step = 0; step <= 12; ++step) {
             const double ratio = measured > 0 ? measured * (0.994 + 0.001 * step) : 1.02 + 0.002 * step;
             for (const Layout layout : layouts) {
-                for (const bool snap : {true, false}) {
+                for (const bool snap : {true}) {
                     for (const bool inclusiveEnd : conventions)
                         assumptions.push_back({ratio, layout, snap, inclusiveEnd});
                 }

@@ -538,6 +538,9 @@ def run_trial(label, make, seed, server, args):
                               capture_output=True, text=True, timeout=300)
         (tmp / 'tool.txt').write_text(tool.stdout + tool.stderr)
         problems, uncertain = compare(trial, truth, tool.stdout, tool.returncode, args.stat_only)
+        if not problems and uncertain:
+            verdicts = '; '.join(VERDICT_LINE.findall(tool.stdout)[i][1] for i in range(len(truth)))
+            print(f'uncertain {label} (seed {seed}): {verdicts}; par2 says ' + '; '.join(map(describe, truth.values())))
         if not problems:
             return 'uncertain' if uncertain else 'agree'
         kept = ''
