@@ -1,5 +1,7 @@
 #include "repair/RepairVerdict.h"
 
+#include <QHash>
+
 #include <algorithm>
 #include <limits>
 #include <set>
@@ -346,15 +348,16 @@ SetFiles membersOf(const std::vector<PostedFile> &files, const Par2Set &set, con
         return members;
     }
     std::vector<bool> described(files.size(), false);
+    QHash<QString, int> positions;
+    for (size_t i = files.size(); i-- > 0;)
+        positions.insert(files[i].name.toLower(), int(i)); // the first file of a name wins
     for (const par2::FileDescription &description : facts->description.files) {
-        const auto posted = std::find_if(files.begin(), files.end(), [&](const PostedFile &file) {
-            return file.name.compare(description.name, Qt::CaseInsensitive) == 0;
-        });
-        if (posted == files.end()) {
+        const auto posted = positions.constFind(description.name.toLower());
+        if (posted == positions.constEnd()) {
             members.absentLengths.push_back(description.length);
             continue;
         }
-        const int position = int(posted - files.begin());
+        const int position = *posted;
         described[size_t(position)] = true;
         members.data.push_back(position);
         members.lengths.push_back(description.length);
@@ -514,24 +517,26 @@ QString Judgement::worstLine() const
 Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, const std::map<int, FetchedFacts> &facts)
 {
     Judgement judgement;
-    std::vector<int> outside = grouping.uncovered;
+    // A file is outside when no set covers it: not by name, and not by an index's description.
+    std::vector<bool> outside(files.size(), false), covered(files.size(), false);
+    for (const int file : grouping.uncovered)
+        outside[size_t(file)] = true;
     for (size_t i = 0; i < grouping.sets.size(); ++i) {
         const auto found = facts.find(int(i));
         const FetchedFacts *setFacts = found == facts.end() ? nullptr : &found->second;
         const SetFiles members = membersOf(files, grouping.sets[i], setFacts);
-        outside.insert(outside.end(), members.undescribed.begin(), members.undescribed.end());
-        // An index may describe files whose names do not start with the set's.
+        for (const int file : members.undescribed)
+            outside[size_t(file)] = true;
         for (const int file : members.data)
-            outside.erase(std::remove(outside.begin(), outside.end(), file), outside.end());
+            covered[size_t(file)] = true;
         SetVerdict verdict = judgeSet(files, grouping.sets[i], members, setFacts);
         if (grouping.sets.size() > 1)
             verdict.setName = grouping.sets[i].name;
         judgement.verdicts.push_back(verdict);
     }
-    std::sort(outside.begin(), outside.end());
-    for (const int file : outside) {
-        if (LostArticles(files[size_t(file)]))
-            judgement.notCovered << files[size_t(file)].name;
+    for (size_t file = 0; file < files.size(); ++file) {
+        if (outside[file] && !covered[file] && LostArticles(files[file]))
+            judgement.notCovered << files[file].name;
     }
     if (grouping.sets.empty())
         judgement.verdicts.push_back({judgement.notCovered.isEmpty() ? SetVerdict::NotNeeded : SetVerdict::Unknown, {}, {}, {}});
