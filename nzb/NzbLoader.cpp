@@ -12,6 +12,7 @@
 
 #include <pugixml.hpp>
 
+#include <charconv>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -187,10 +188,25 @@ QStringList incompleteWarning(qint64 missing, const QString &percent)
 // A number or size that is missing, not a number or out of range counts as not given.
 SegmentInfo segmentInfo(pugi::xml_node segment, int position)
 {
-    const long long number = segment.attribute("number").as_llong(0);
-    const long long bytes = segment.attribute("bytes").as_llong(0);
-    return {number >= 1 && number <= std::numeric_limits<std::int32_t>::max() ? std::int32_t(number) : position,
-            bytes > 0 ? qint64(bytes) : 0};
+    // One pass over the attributes and no locale: a million segments make this a hot loop.
+    const auto value = [](pugi::xml_attribute attribute) {
+        const char *text = attribute.value();
+        long long number = 0;
+        const auto [end, error] = std::from_chars(text, text + std::strlen(text), number);
+        return error == std::errc() && *end == '\0' ? number : 0;
+    };
+    SegmentInfo info{position, 0};
+    for (pugi::xml_attribute attribute = segment.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+        const char *name = attribute.name();
+        if (std::strcmp(name, "number") == 0) {
+            const long long number = value(attribute);
+            if (number >= 1 && number <= std::numeric_limits<std::int32_t>::max())
+                info.number = std::int32_t(number);
+        } else if (std::strcmp(name, "bytes") == 0) {
+            info.bytes = qMax<qint64>(value(attribute), 0);
+        }
+    }
+    return info;
 }
 
 NzbLoadResult buildModel(const pugi::xml_document &document, const QString &path, const LoadOptions &options)
