@@ -11,7 +11,7 @@ build=${1:?build folder}
 seconds=${2:?seconds per target}
 shift 2
 targets=("$@")
-((${#targets[@]})) || targets=(nzb_loader subject settings_reader reply_reader nntp_dialogue gzip_reader)
+((${#targets[@]})) || targets=(nzb_loader subject settings_reader reply_reader nntp_dialogue gzip_reader par2_reader)
 work=${FUZZ_WORK:-$(mktemp -d)}
 
 run_target() {
