@@ -4,8 +4,9 @@
 #   ./build.sh test   build and run the whole test suite, then again built with AddressSanitizer
 #                     and UndefinedBehaviorSanitizer, then each fuzz target for 60 seconds; as root
 #                     it also installs and starts INN 2 on loopback (tools/inn2/) for the tests
-#                     against a real server; it also makes the Debian package and, as root,
-#                     installs it, starts the installed program and removes it again
+#                     against a real server; it also makes the Debian package, checks it with
+#                     lintian and, as root, installs it, starts the installed program and
+#                     removes it again
 #   ./build.sh coverage   build with --coverage, run the tests and report the line and branch
 #                     coverage of the product folders (build-coverage/coverage.html)
 #   ./build.sh package   build a Release and make the Debian package (build-pkg/orvalis_*.deb)
@@ -13,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake make g++ pkg-config qt6-base-dev libpugixml-dev zlib1g-dev)
-test_packages=(clang libclang-rt-14-dev par2 python3)
+test_packages=(clang libclang-rt-14-dev par2 python3 lintian)
 package_packages=(dpkg-dev)
 coverage_packages=(gcovr par2 python3)
 
@@ -86,6 +87,7 @@ test)
     require_inn2
     run_tests build
     make_package build
+    lintian --fail-on error "$deb"
     if ((EUID == 0)); then
         check_package
     fi
