@@ -45,15 +45,12 @@ inline std::unique_ptr<NzbModel> makeNzb(const QList<FileSpec> &files, const QBy
     return std::move(result.model);
 }
 
+// Rows name only the fields they need; the others keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 inline CheckServer server(quint16 port, int connections = 1, const QString &nickname = QStringLiteral("one"))
 {
-    CheckServer result;
-    result.nickname = nickname;
-    result.address = QStringLiteral("127.0.0.1");
-    result.portText = QString::number(port);
-    result.port = port;
-    result.connections = connections;
-    return result;
+    return {nickname, QStringLiteral("127.0.0.1"), QString::number(port), port, connections};
 }
 
 // A port on which nothing listens.
@@ -62,12 +59,6 @@ inline quint16 closedPort()
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
     return probe.serverPort();
-}
-
-inline QByteArray testData(const QByteArray &name)
-{
-    QFile file(QStringLiteral(ORVALIS_TEST_DATA "/") + QLatin1String(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // One check of an NZB, with its log.
@@ -92,9 +83,6 @@ struct Check {
     QStringList log;
     int finishedCount = 0;
 };
-
-// Rows name only the fields they need; the others keep their defaults.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 // A scripted server as a dialogue uses it. `at` "HOST:PORT" instead of the scripted server;
 // `tls` the certificate it shows ("tls-loopback"), or "plain" for a plain server asked with TLS;
@@ -124,8 +112,8 @@ struct Outcome {
 inline QSslConfiguration serverTls(const QByteArray &certificate)
 {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setLocalCertificate(QSslCertificate(testData(certificate + ".pem")));
-    configuration.setPrivateKey(QSslKey(testData(certificate + ".key"), QSsl::Ec));
+    configuration.setLocalCertificate(QSslCertificate(testData(QString::fromLatin1(certificate + ".pem"))));
+    configuration.setPrivateKey(QSslKey(testData(QString::fromLatin1(certificate + ".key")), QSsl::Ec));
     return configuration;
 }
 
@@ -167,7 +155,7 @@ inline Outcome runDialogue(const Dialogue &d)
     ConnectionOptions options;
     options.idleTimeoutSeconds = d.timeout;
     if (!d.trust.isEmpty())
-        options.extraCaCertificates = {QSslCertificate(testData(d.trust + ".pem"))};
+        options.extraCaCertificates = {QSslCertificate(testData(QString::fromLatin1(d.trust + ".pem")))};
     check.run.setConnectionOptions(options);
     check.run.start();
     if (!check.waitForEnd())

@@ -29,8 +29,7 @@ LoadOptions options(bool namesOnly = false)
 
 qint64 statusKilobytes(const char *field)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    for (const QByteArray &line : status.open(QIODevice::ReadOnly) ? status.readAll().split('\n') : QByteArrayList())
+    for (const QByteArray &line : readBytes(QStringLiteral("/proc/self/status"), {}).split('\n'))
         if (line.startsWith(field))
             return line.mid(qstrlen(field)).trimmed().chopped(2).trimmed().toLongLong();
     return 0;

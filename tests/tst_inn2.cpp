@@ -8,7 +8,6 @@
 #include "ui/MainWindow.h"
 
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QTcpSocket>
 #include <QTest>
@@ -21,22 +20,9 @@ constexpr quint16 kTlsPort = 1563; // with AUTHINFO and the self-signed certific
 const QString kCertificate = QStringLiteral("/tmp/orvalis-inn2/etc/cert.pem");
 
 // Three files: one complete, one with two segments the server lacks, one listing 10 of 12 parts.
-QByteArray postedNzb()
-{
-    QByteArray xml = "<nzb><file date='1704067200' subject='\"abc.bin\" yEnc (1/3)'><groups><group>alt.binaries.test</group>"
-                     "</groups><segments>";
-    for (int part = 1; part <= 3; ++part)
-        xml += "<segment>part" + QByteArray::number(part) + "of3.abc@test</segment>";
-    xml += "</segments></file><file date='1704067200' subject='\"gen.bin\" yEnc (1/22)'><segments>";
-    for (int i = 1; i <= 20; ++i)
-        xml += "<segment>gen-" + QByteArray::number(i) + "@test</segment>";
-    xml += "<segment>nope-1@test</segment><segment>nope-2@test</segment></segments></file>"
-           "<file date='1704067200' subject='\"more.bin\" yEnc (1/12)'><segments>";
-    for (int i = 21; i <= 30; ++i)
-        xml += "<segment>gen-" + QByteArray::number(i) + "@test</segment>";
-    return xml + "</segments></file></nzb>";
-}
-
+const QString kNzb = QStringLiteral(ORVALIS_TEST_DATA "/inn2-posted.nzb");
+// All three parts of abc.rar are there, one of the two of abc.par2 is not.
+const QString kRepairNzb = QStringLiteral(ORVALIS_TEST_DATA "/inn2-repair.nzb");
 const QByteArray kReport = "Parts checked: 35\nUndownloadable parts: 4\n10.81% of the data can't be downloaded!\n\n"
                            "Repair: unknown, the NZB has no par2 recovery files.\nNot covered by par2: gen.bin\n"
                            "Not covered by par2: more.bin\n";
@@ -49,22 +35,7 @@ bool serverUp(quint16 port)
     return probe.waitForConnected(2000);
 }
 
-// All three parts of abc.rar are there, one of the two of abc.par2 is not.
-const QByteArray kRepairNzb = "<nzb><file subject='\"abc.rar\" yEnc (1/3)'><segments><segment>part1of3.abc@test</segment>"
-                              "<segment>part2of3.abc@test</segment><segment>part3of3.abc@test</segment></segments></file>"
-                              "<file subject='\"abc.par2\" yEnc (1/2)'><segments><segment>par1of2.abc@test</segment>"
-                              "<segment>par2of2.abc@test</segment></segments></file></nzb>";
 const QString kNotNeeded = QStringLiteral("Repair: not needed, every data article was found.");
-
-// Standard output of orvalis-check when it exits with `exitCode`.
-QByteArray runTool(const QStringList &arguments, int exitCode = 1)
-{
-    QProcess process;
-    process.start(QStringLiteral(ORVALIS_CHECK_PATH), arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != exitCode)
-        return "exit code " + QByteArray::number(process.exitCode());
-    return process.readAllStandardOutput();
-}
 
 } // namespace
 
@@ -78,10 +49,6 @@ private Q_SLOTS:
     void refusesAnUntrustedCertificate();
     void windowShowsTheSameResults();
     void aLostPar2ArticleNeedsNoRepair();
-
-private:
-    QTemporaryDir m_dir;
-    QString m_nzb;
 };
 
 void TestInn2::initTestCase()
@@ -91,7 +58,6 @@ void TestInn2::initTestCase()
             QFAIL("INN 2 is not listening on 127.0.0.1:1119, 1120 and 1563; tools/inn2/inn2-up.sh starts it");
         QSKIP("INN 2 is not running on loopback (tools/inn2/inn2-up.sh starts it)");
     }
-    m_nzb = writeTestFile(m_dir, QStringLiteral("posted.nzb"), postedNzb());
 }
 
 void TestInn2::commandLineReportsWhatWasPosted_data()
@@ -115,8 +81,8 @@ void TestInn2::commandLineReportsWhatWasPosted()
 {
     QFETCH(QStringList, options);
     QFETCH(QByteArray, holds);
-    const QByteArray out = runTool(QStringList{"--files"} + options + QStringList{m_nzb});
-    QVERIFY2(out.endsWith(kReport + kFiles) && out.contains(holds), out.constData());
+    const QByteArray out = runCheckTool(QStringList{"--files"} + options + QStringList{kNzb});
+    QVERIFY2(out.startsWith("exit 1\n") && out.endsWith(kReport + kFiles + "== stderr\n") && out.contains(holds), out.constData());
     const QList<QByteArray> lines = out.split('\n');
     QCOMPARE(lines.count("Article not found: nope-1@test") + 10 * lines.count("Article not found: nope-2@test"), 11);
     QCOMPARE(out.count("Article not found: "), 2);
@@ -125,8 +91,8 @@ void TestInn2::commandLineReportsWhatWasPosted()
 // Without the test's certificate among the trusted ones, the TLS server is refused.
 void TestInn2::refusesAnUntrustedCertificate()
 {
-    const QByteArray out = runTool({"--tls", "--server", "127.0.0.1:1563:1:tester:s3cret", m_nzb});
-    QVERIFY2(out.contains("\nServer error: 13 - TLS error: The certificate is self-signed, and untrusted\n"
+    const QByteArray out = runCheckTool({"--tls", "--server", "127.0.0.1:1563:1:tester:s3cret", kNzb});
+    QVERIFY2(out.startsWith("exit 1\n") && out.contains("\nServer error: 13 - TLS error: The certificate is self-signed, and untrusted\n"
                           "Parts checked: 35\nUndownloadable parts: 37\n100% of the data can't be downloaded!\n\n"), out.constData());
 }
 
@@ -150,7 +116,7 @@ void TestInn2::windowShowsTheSameResults()
     QStringList shown;
     const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1120"), QStringLiteral("10"),
                                        QStringLiteral("tester"), QStringLiteral("K01s3cret"), true},
-                                      m_nzb, shown);
+                                      kNzb, shown);
     QCOMPARE(shown, QStringList{QStringLiteral("I Orvalis: Finished checking NZB file.")});
     const NzbModel &nzb = window->nzb();
     QCOMPARE(nzb.item(1).status, ItemStatus::Available);
@@ -163,14 +129,13 @@ void TestInn2::windowShowsTheSameResults()
 
 void TestInn2::aLostPar2ArticleNeedsNoRepair()
 {
-    const QString nzb = writeTestFile(m_dir, QStringLiteral("repair.nzb"), kRepairNzb);
-    const QByteArray out = runTool({"--server", "127.0.0.1:1119:2", nzb}, 5);
-    QVERIFY2(out.endsWith("Undownloadable parts: 1\n20% of the data can't be downloaded!\n\n" + kNotNeeded.toLatin1() + '\n'),
+    const QByteArray out = runCheckTool({"--server", "127.0.0.1:1119:2", kRepairNzb});
+    QVERIFY2(out.startsWith("exit 5\n") && out.endsWith("Undownloadable parts: 1\n20% of the data can't be downloaded!\n\n" + kNotNeeded.toLatin1() + "\n== stderr\n"),
              out.constData());
     QStringList shown;
     const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1119"), QStringLiteral("2"),
                                        {}, {}, true},
-                                      nzb, shown);
+                                      kRepairNzb, shown);
     QCOMPARE(window->findChild<QLabel *>(QStringLiteral("StatusText"))->text(), u' ' + kNotNeeded);
 }
 

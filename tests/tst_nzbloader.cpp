@@ -22,12 +22,6 @@ LoadOptions options(qint64 largest = kLargestUnpackedNzb)
     return result;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 // A load as orvalis-check --dump shows it: the log block, the warning, the group, the table's
 // cells and the queue; or the box's title and text.
 QString dump(const NzbLoadResult &result)
@@ -65,7 +59,7 @@ private Q_SLOTS:
     // of the last file that names one (else the previous one), text decoded and entities kept as written.
     void loadsOrRefuses()
     {
-        const QByteArray sample = readFile(QStringLiteral(ORVALIS_TEST_DATA "/sample.nzb"));
+        const QByteArray sample = testData(QStringLiteral("sample.nzb"));
         const qsizetype half = sample.indexOf("<segment ", sample.size() / 2) + 4;
         const QByteArray mismatch = "<?xml version=\"1.0\"?>\r\n<nzb>\r\n<file subject=\"a\">\r\n</nzb>\r\n";
         const QByteArray mib = "<nzb><file subject=\"a\"/></nzb>" + QByteArray((1 << 20) - 30, '\n');
@@ -116,7 +110,7 @@ private Q_SLOTS:
             with.previousGroupName = QStringLiteral("alt.before");
             std::thread writer;
             bool sized = false;
-            const QByteArray bytes = row.bytes.startsWith('%') ? readFile(QStringLiteral(ORVALIS_TEST_DATA "/%1.nzb").arg(source)) : row.bytes;
+            const QByteArray bytes = row.bytes.startsWith('%') ? testData(source + QStringLiteral(".nzb")) : row.bytes;
             QString fromMemory;
             if (!bytes.startsWith('@')) {
                 fromMemory = dump(LoadNzbFromBytes(bytes, u' ' + path + u' ', with));
@@ -221,7 +215,7 @@ private Q_SLOTS:
         QString all;
         QHash<QString, QString> dumps;
         for (const QString &name : names) {
-            const QByteArray bytes = readFile(corpus.filePath(name));
+            const QByteArray bytes = readBytes(corpus.filePath(name));
             const QString text = dump(load(bytes));
             if (name.endsWith(QLatin1String(".nzb")))
                 QCOMPARE(dump(load(gzipped(bytes))), text);
