@@ -53,14 +53,6 @@ inline CheckServer server(quint16 port, int connections = 1, const QString &nick
     return {nickname, QStringLiteral("127.0.0.1"), QString::number(port), port, connections};
 }
 
-// A port on which nothing listens.
-inline quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
 // One check of an NZB, with its log.
 struct Check {
     Check(const QList<FileSpec> &files, std::vector<CheckServer> servers, const QByteArray &group = "alt.test")
@@ -142,7 +134,8 @@ inline Outcome runDialogue(const Dialogue &d)
         if (!s.at.isEmpty()) {
             c.address = s.at.section(u':', 0, -2);
             c.portText = s.at.section(u':', -1);
-            c.port = c.portText == QLatin1String("closed") ? closedPort() : c.portText.toInt();
+            QTcpServer probe; // for a port on which nothing listens
+            c.port = c.portText == QLatin1String("closed") ? (probe.listen(QHostAddress::LocalHost), probe.serverPort()) : c.portText.toInt();
             c.port = c.port > 65535 ? 0 : c.port;
         }
         c.username = s.login.section(u':', 0, 0);

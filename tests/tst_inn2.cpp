@@ -37,65 +37,6 @@ bool serverUp(quint16 port)
 
 const QString kNotNeeded = QStringLiteral("Repair: not needed, every data article was found.");
 
-} // namespace
-
-class TestInn2 : public QObject
-{
-    Q_OBJECT
-private Q_SLOTS:
-    void initTestCase();
-    void commandLineReportsWhatWasPosted_data();
-    void commandLineReportsWhatWasPosted();
-    void refusesAnUntrustedCertificate();
-    void windowShowsTheSameResults();
-    void aLostPar2ArticleNeedsNoRepair();
-};
-
-void TestInn2::initTestCase()
-{
-    if (!serverUp(kPlainPort) || !serverUp(kAuthPort) || !serverUp(kTlsPort)) {
-        if (qEnvironmentVariableIsSet("ORVALIS_REQUIRE_INN2"))
-            QFAIL("INN 2 is not listening on 127.0.0.1:1119, 1120 and 1563; tools/inn2/inn2-up.sh starts it");
-        QSKIP("INN 2 is not running on loopback (tools/inn2/inn2-up.sh starts it)");
-    }
-}
-
-void TestInn2::commandLineReportsWhatWasPosted_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QByteArray>("holds"); // besides one "Article not found: " line for each of nope-1 and nope-2
-    const QStringList tls{"--tls", "--ca-file", kCertificate};
-    QTest::newRow("1 connection") << QStringList{"--server", "127.0.0.1:1119:1"} << QByteArray();
-    QTest::newRow("10 connections") << QStringList{"--server", "127.0.0.1:1119:10"} << QByteArray();
-    QTest::newRow("1 connection, logged in") << QStringList{"--server", "127.0.0.1:1120:1:tester:s3cret"} << QByteArray();
-    QTest::newRow("10 connections, logged in") << QStringList{"--server", "127.0.0.1:1120:10:tester:s3cret"} << QByteArray();
-    QTest::newRow("2 connections, 16 queries each") << QStringList{"--server", "127.0.0.1:1119:2", "--pipeline", "16"} << QByteArray();
-    QTest::newRow("TLS, logged in") << tls + QStringList{"--server", "127.0.0.1:1563:4:tester:s3cret"} << QByteArray();
-    QTest::newRow("TLS, logged in, pipelined") << tls + QStringList{"--server", "localhost:1563:1:tester:s3cret", "--pipeline", "8"} << QByteArray();
-    QTest::newRow("refused login, then the next server")
-        << QStringList{"--server", "127.0.0.1:1120:4", "--server", "127.0.0.1:1119:4"}
-        << QByteArray("Initializing newsserver: 127.0.0.1:1120\n480 Authentication required for command\nTerminating newsserver: 127.0.0.1:1120\n");
-}
-
-void TestInn2::commandLineReportsWhatWasPosted()
-{
-    QFETCH(QStringList, options);
-    QFETCH(QByteArray, holds);
-    const QByteArray out = runCheckTool(QStringList{"--files"} + options + QStringList{kNzb});
-    QVERIFY2(out.startsWith("exit 1\n") && out.endsWith(kReport + kFiles + "== stderr\n") && out.contains(holds), out.constData());
-    const QList<QByteArray> lines = out.split('\n');
-    QCOMPARE(lines.count("Article not found: nope-1@test") + 10 * lines.count("Article not found: nope-2@test"), 11);
-    QCOMPARE(out.count("Article not found: "), 2);
-}
-
-// Without the test's certificate among the trusted ones, the TLS server is refused.
-void TestInn2::refusesAnUntrustedCertificate()
-{
-    const QByteArray out = runCheckTool({"--tls", "--server", "127.0.0.1:1563:1:tester:s3cret", kNzb});
-    QVERIFY2(out.startsWith("exit 1\n") && out.contains("\nServer error: 13 - TLS error: The certificate is self-signed, and untrusted\n"
-                          "Parts checked: 35\nUndownloadable parts: 37\n100% of the data can't be downloaded!\n\n"), out.constData());
-}
-
 // Checks `path` in the window with the one server given; the window stays for the caller.
 std::unique_ptr<MainWindow> checkInWindow(const ServerRecord &server, const QString &path, QStringList &shown)
 {
@@ -111,33 +52,85 @@ std::unique_ptr<MainWindow> checkInWindow(const ServerRecord &server, const QStr
     return window;
 }
 
-void TestInn2::windowShowsTheSameResults()
-{
-    QStringList shown;
-    const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1120"), QStringLiteral("10"),
-                                       QStringLiteral("tester"), QStringLiteral("K01s3cret"), true},
-                                      kNzb, shown);
-    QCOMPARE(shown, QStringList{QStringLiteral("I Orvalis: Finished checking NZB file.")});
-    const NzbModel &nzb = window->nzb();
-    QCOMPARE(nzb.item(1).status, ItemStatus::Available);
-    QCOMPARE(nzb.item(2).status, ItemStatus::Missing);
-    QCOMPARE(nzb.item(2).available, QStringLiteral("20"));
-    QCOMPARE(nzb.item(3).available, QStringLiteral("10"));
-    const QStringList log = window->activityLog().lines();
-    QCOMPARE(log.mid(log.size() - 7), QString::fromLatin1(kReport).split(u'\n').mid(0, 7));
-}
+} // namespace
 
-void TestInn2::aLostPar2ArticleNeedsNoRepair()
+class TestInn2 : public QObject
 {
-    const QByteArray out = runCheckTool({"--server", "127.0.0.1:1119:2", kRepairNzb});
-    QVERIFY2(out.startsWith("exit 5\n") && out.endsWith("Undownloadable parts: 1\n20% of the data can't be downloaded!\n\n" + kNotNeeded.toLatin1() + "\n== stderr\n"),
-             out.constData());
-    QStringList shown;
-    const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1119"), QStringLiteral("2"),
-                                       {}, {}, true},
-                                      kRepairNzb, shown);
-    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("StatusText"))->text(), u' ' + kNotNeeded);
-}
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!serverUp(kPlainPort) || !serverUp(kAuthPort) || !serverUp(kTlsPort)) {
+            if (qEnvironmentVariableIsSet("ORVALIS_REQUIRE_INN2"))
+                QFAIL("INN 2 is not listening on 127.0.0.1:1119, 1120 and 1563; tools/inn2/inn2-up.sh starts it");
+            QSKIP("INN 2 is not running on loopback (tools/inn2/inn2-up.sh starts it)");
+        }
+    }
+
+    void commandLineReportsWhatWasPosted_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("holds"); // besides one "Article not found: " line for each of nope-1 and nope-2
+        const QStringList tls{"--tls", "--ca-file", kCertificate};
+        QTest::newRow("1 connection") << QStringList{"--server", "127.0.0.1:1119:1"} << QByteArray();
+        QTest::newRow("10 connections") << QStringList{"--server", "127.0.0.1:1119:10"} << QByteArray();
+        QTest::newRow("1 connection, logged in") << QStringList{"--server", "127.0.0.1:1120:1:tester:s3cret"} << QByteArray();
+        QTest::newRow("10 connections, logged in") << QStringList{"--server", "127.0.0.1:1120:10:tester:s3cret"} << QByteArray();
+        QTest::newRow("2 connections, 16 queries each") << QStringList{"--server", "127.0.0.1:1119:2", "--pipeline", "16"} << QByteArray();
+        QTest::newRow("TLS, logged in") << tls + QStringList{"--server", "127.0.0.1:1563:4:tester:s3cret"} << QByteArray();
+        QTest::newRow("TLS, logged in, pipelined") << tls + QStringList{"--server", "localhost:1563:1:tester:s3cret", "--pipeline", "8"} << QByteArray();
+        QTest::newRow("refused login, then the next server")
+            << QStringList{"--server", "127.0.0.1:1120:4", "--server", "127.0.0.1:1119:4"}
+            << QByteArray("Initializing newsserver: 127.0.0.1:1120\n480 Authentication required for command\nTerminating newsserver: 127.0.0.1:1120\n");
+    }
+
+    void commandLineReportsWhatWasPosted()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, holds);
+        const QByteArray out = runCheckTool(QStringList{"--files"} + options + QStringList{kNzb});
+        QVERIFY2(out.startsWith("exit 1\n") && out.endsWith(kReport + kFiles + "== stderr\n") && out.contains(holds), out.constData());
+        const QList<QByteArray> lines = out.split('\n');
+        QCOMPARE(lines.count("Article not found: nope-1@test") + 10 * lines.count("Article not found: nope-2@test"), 11);
+        QCOMPARE(out.count("Article not found: "), 2);
+    }
+
+    // Without the test's certificate among the trusted ones, the TLS server is refused.
+    void refusesAnUntrustedCertificate()
+    {
+        const QByteArray out = runCheckTool({"--tls", "--server", "127.0.0.1:1563:1:tester:s3cret", kNzb});
+        QVERIFY2(out.startsWith("exit 1\n") && out.contains("\nServer error: 13 - TLS error: The certificate is self-signed, and untrusted\n"
+                              "Parts checked: 35\nUndownloadable parts: 37\n100% of the data can't be downloaded!\n\n"), out.constData());
+    }
+
+    void windowShowsTheSameResults()
+    {
+        QStringList shown;
+        const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1120"), QStringLiteral("10"),
+                                           QStringLiteral("tester"), QStringLiteral("K01s3cret"), true},
+                                          kNzb, shown);
+        QCOMPARE(shown, QStringList{QStringLiteral("I Orvalis: Finished checking NZB file.")});
+        const NzbModel &nzb = window->nzb();
+        QCOMPARE(nzb.item(1).status, ItemStatus::Available);
+        QCOMPARE(nzb.item(2).status, ItemStatus::Missing);
+        QCOMPARE(nzb.item(2).available, QStringLiteral("20"));
+        QCOMPARE(nzb.item(3).available, QStringLiteral("10"));
+        const QStringList log = window->activityLog().lines();
+        QCOMPARE(log.mid(log.size() - 7), QString::fromLatin1(kReport).split(u'\n').mid(0, 7));
+    }
+
+    void aLostPar2ArticleNeedsNoRepair()
+    {
+        const QByteArray out = runCheckTool({"--server", "127.0.0.1:1119:2", kRepairNzb});
+        QVERIFY2(out.startsWith("exit 5\n") && out.endsWith("Undownloadable parts: 1\n20% of the data can't be downloaded!\n\n" + kNotNeeded.toLatin1() + "\n== stderr\n"),
+                 out.constData());
+        QStringList shown;
+        const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1119"), QStringLiteral("2"),
+                                           {}, {}, true},
+                                          kRepairNzb, shown);
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("StatusText"))->text(), u' ' + kNotNeeded);
+    }
+};
 
 QTEST_MAIN(TestInn2)
 #include "tst_inn2.moc"

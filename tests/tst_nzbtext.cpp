@@ -52,11 +52,8 @@ private Q_SLOTS:
     void preparesText()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(QByteArray, prepared);
         const auto error = prepareText(bytes);
-        QCOMPARE(error ? QByteArray::number(error->code) + '@' + QByteArray::number(error->offset) + ' ' + error->reason.toUtf8()
-                       : bytes,
-                 prepared);
+        QTEST(error ? QByteArray::number(error->code) + '@' + QByteArray::number(error->offset) + ' ' + error->reason.toUtf8() : bytes, "prepared");
     }
 
     void countsLines()

@@ -41,12 +41,9 @@ private Q_SLOTS:
     void parsesSubjects()
     {
         QFETCH(QString, subject);
-        QFETCH(int, announced);
-        QFETCH(QString, withoutCounter);
-        QFETCH(QString, fileName);
-        QCOMPARE(AnnouncedPartCount(subject), announced);
-        QCOMPARE(SubjectWithoutCounter(subject), withoutCounter);
-        QCOMPARE(FileNameFromSubject(subject), fileName);
+        QTEST(AnnouncedPartCount(subject), "announced");
+        QTEST(SubjectWithoutCounter(subject), "withoutCounter");
+        QTEST(FileNameFromSubject(subject), "fileName");
     }
 };
 
