@@ -8,9 +8,9 @@
 // for the rest, and so is one that leaves a "221 " reply's header open (no "." line yet). When
 // the chunks run out, or at an empty chunk, the server closes the connection.
 
+#include "CheckHarness.h"
 #include "FuzzCheck.h"
 #include "check/CheckRun.h"
-#include "nzb/NzbLoader.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -22,15 +22,6 @@
 #include <cstdint>
 
 namespace {
-
-const char kNzb[] = R"nzb(<?xml version="1.0" encoding="utf-8"?>
-<nzb xmlns="http://www.newzbin.com/DTD/2003/nzb">
-<file subject="a.rar (1/2)" date="1700000000"><groups><group>alt.test</group></groups>
-<segments><segment number="1">a1@x</segment><segment number="2">a2@x</segment></segments></file>
-<file subject="b.rar (1/3)" date="1700000000"><groups><group>alt.test</group></groups>
-<segments><segment number="1">b1@x</segment><segment number="2">b 2@x</segment><segment number="3">b3@x</segment></segments></file>
-</nzb>
-)nzb";
 
 // One server for all runs: a new listening port per run would soon find every port of the
 // loopback held in TIME_WAIT.
@@ -153,11 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size == 0)
         return 0;
-    LoadOptions options;
-    options.now = QDateTime(QDate(2026, 12, 7), QTime(8, 0));
-    NzbLoadResult loaded = LoadNzbFromBytes(QByteArray(kNzb), QStringLiteral("fuzz.nzb"), options);
-    FUZZ_CHECK(loaded.loaded());
-    NzbModel &nzb = *loaded.model;
+    const std::unique_ptr<NzbModel> model = makeNzb({{2, {"a1@x", "a2@x"}}, {3, {"b1@x", "b 2@x", "b3@x"}}});
+    NzbModel &nzb = *model;
 
     static ChunkServer server;
     server.script(data + 1, size - 1);

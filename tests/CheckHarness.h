@@ -109,18 +109,6 @@ inline QSslConfiguration serverTls(const QByteArray &certificate)
     return configuration;
 }
 
-// Runs of 32 or more of a byte are written "x{N}", so that long lines stay readable.
-inline QByteArray folded(const QByteArray &text)
-{
-    QByteArray out;
-    for (qsizetype i = 0, run; i < text.size(); i += run) {
-        for (run = 1; i + run < text.size() && text[i + run] == text[i];)
-            ++run;
-        out += run < 32 ? text.mid(i, run) : text[i] + ('{' + QByteArray::number(run) + '}');
-    }
-    return out;
-}
-
 inline Outcome runDialogue(const Dialogue &d)
 {
     static const char *const names[] = {"one", "two", "three"};
@@ -130,19 +118,11 @@ inline Outcome runDialogue(const Dialogue &d)
         const QSslConfiguration tls = s.tls.isEmpty() || s.tls == "plain" ? QSslConfiguration() : serverTls(s.tls);
         nntp.push_back(std::make_unique<ScriptedNntpServer>(tls.isNull() ? nullptr : &tls));
         nntp.back()->script(s.rules, s.chunk);
-        CheckServer c = server(nntp.back()->port(), s.connections, s.name.isEmpty() ? QLatin1String(names[servers.size()]) : s.name);
-        if (!s.at.isEmpty()) {
-            c.address = s.at.section(u':', 0, -2);
-            c.portText = s.at.section(u':', -1);
-            QTcpServer probe; // for a port on which nothing listens
-            c.port = c.portText == QLatin1String("closed") ? (probe.listen(QHostAddress::LocalHost), probe.serverPort()) : c.portText.toInt();
-            c.port = c.port > 65535 ? 0 : c.port;
-        }
-        c.username = s.login.section(u':', 0, 0);
-        c.password = s.login.section(u':', 1);
-        c.tls = !s.tls.isEmpty();
-        c.pipelineDepth = s.depth;
-        servers.push_back(c);
+        const QString at = s.at.isEmpty() ? QStringLiteral("127.0.0.1:%1").arg(nntp.back()->port()) : s.at;
+        QTcpServer probe; // for a port on which nothing listens
+        const int port = at.endsWith(QLatin1String(":closed")) ? (probe.listen(QHostAddress::LocalHost), probe.serverPort()) : at.section(u':', -1).toInt();
+        servers.push_back({s.name.isEmpty() ? QLatin1String(names[servers.size()]) : s.name, at.section(u':', 0, -2), at.section(u':', -1), port > 65535 ? 0 : port,
+                           s.connections, s.login.section(u':', 0, 0), s.login.section(u':', 1), !s.tls.isEmpty(), s.depth});
     }
     Check check(d.files, servers, d.group);
     ConnectionOptions options;
@@ -177,7 +157,7 @@ inline Outcome runDialogue(const Dialogue &d)
     text << QStringLiteral("== finished %1, left missing %2").arg(check.finishedCount).arg(check.run.missingLeft());
     for (int item = 1; item <= check.nzb->itemCount(); ++item)
         text << check.row(item);
-    return {check.log, folded(text.join(u'\n').toUtf8() + '\n')};
+    return {check.log, folded(text.join(u'\n')).toUtf8() + '\n'};
 }
 
 // The golden file of the current test row: check-PROGRAM-TAG.txt

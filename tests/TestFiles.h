@@ -26,6 +26,20 @@ inline QByteArray readBytes(const QString &path, const QByteArray &otherwise = "
     return file.open(QIODevice::ReadOnly) ? file.readAll() : otherwise;
 }
 
+// Runs of 32 or more of a character are written "c{N}", so that megabytes fit a line.
+inline QString folded(const QString &text)
+{
+    const QList<uint> characters = text.toUcs4();
+    QString out;
+    for (qsizetype i = 0, run; i < characters.size(); i += run) {
+        for (run = 1; i + run < characters.size() && characters[i + run] == characters[i];)
+            ++run;
+        const QString one = QString::fromUcs4(reinterpret_cast<const char32_t *>(&characters[i]), 1);
+        out += run < 32 ? one.repeated(run) : one + u'{' + QString::number(run) + u'}';
+    }
+    return out;
+}
+
 inline QByteArray testData(const QString &name) { return readBytes(QStringLiteral(ORVALIS_TEST_DATA "/") + name); }
 
 // Writes `bytes` to a new file in `dir` and returns its path.

@@ -67,20 +67,6 @@ QByteArray segmentId(int file, int segment)
            + "@news.example-host.invalid";
 }
 
-// Runs of more than eight of one character written as {N*c}, so that megabytes fit a row.
-QString squeezed(const QString &text)
-{
-    const QList<uint> characters = text.toUcs4();
-    QString out;
-    for (qsizetype i = 0, run = 1; i < characters.size(); i += run) {
-        for (run = 1; i + run < characters.size() && characters[i + run] == characters[i];)
-            ++run;
-        const QString one = QString::fromUcs4(reinterpret_cast<const char32_t *>(&characters[i]), 1);
-        out += run > 8 ? QStringLiteral("{%1*%2}").arg(run).arg(one) : one.repeated(run);
-    }
-    return out;
-}
-
 // The group | the posted days | per row: subject cell TAB file-name cell TAB parts | the queue;
 // or the error's number, line and reason.
 QString shown(const QByteArray &bytes)
@@ -95,7 +81,7 @@ QString shown(const QByteArray &bytes)
         parts << model.item(index).name + u'\t' + names.model->item(index).name + u'\t' + model.item(index).partsText();
     for (qsizetype position = 1; position <= model.articleQueue().count(); ++position)
         parts << model.articleQueue().entry(position).text();
-    return squeezed(parts.join(QLatin1String(" | ")));
+    return folded(parts.join(QLatin1String(" | ")));
 }
 
 } // namespace
@@ -203,11 +189,11 @@ private Q_SLOTS:
         };
         row("megabyte subjects", files({QByteArray(kMegabyte, '('), "x (1/" + QByteArray(kMegabyte, '9') + ")", QByteArray(kMegabyte, ']'),
                                         QByteArray("&quot;").repeated(kMegabyte) + " (1/1)", emoji.repeated(kMegabyte / 4) + " (1/1)"}),
-            QString::fromUtf8(" | ? | {1048574*(}\t{85*(}\t1/0 | x\tx\t1/0 | {1048576*]}\t\t1/0 | {1048576*\"}\t\t1/1 | {262144*" + emoji
-                              + "}\t{85*" + emoji + "}\t1/1 | 1*****id@x | 2*****id@x | 3*****id@x | 4*****id@x | 5*****id@x"));
+            QString::fromUtf8(" | ? | ({1048574}\t({85}\t1/0 | x\tx\t1/0 | ]{1048576}\t\t1/0 | \"{1048576}\t\t1/1 | " + emoji + "{262144}\t" + emoji
+                              + "{85}\t1/1 | 1*****id@x | 2*****id@x | 3*****id@x | 4*****id@x | 5*****id@x"));
         row("megabyte message-ID, group, date and names", "<nzb><" + mb + "><file " + mb + "=\"\" subject=\"s\" date=\"" + QByteArray(kMegabyte, '7')
                 + "\"><groups><group>" + mb + "</group></groups><segments><segment>\n &lt;" + mb + "&gt;\t</segment></segments></file></" + mb
-                + "></nzb>", "{1048576*a} | ? | s\ts\t1/0 | 1*****{1048576*a}");
+                + "></nzb>", "a{1048576} | ? | s\ts\t1/0 | 1*****a{1048576}");
 
         const QByteArray open = QByteArray("<a>").repeated(100000);
         const QByteArray close = QByteArray("</a>").repeated(100000);
@@ -220,7 +206,7 @@ private Q_SLOTS:
             "<nzb>" + open + file + close + deep + "<file subject=\"f (1/2)\"><segments><segment>a@x</segment>" + open
                 + "<segment>deep@x</segment>" + close + "<segment>b@x</segment><segment>" + open + "in@x" + close
                 + "</segment><segment>" + QByteArray("<a>x").repeated(100000) + close + "</segment></segments></file></nzb>",
-            " | ? | f\tf\t2/2 | f\tf\t0/2 | f\tf\t4/2 | 1*****a@x | 1*****b@x | 3*****a@x | 3*****b@x | 3*****in@x | 3*****{100000*x}");
+            " | ? | f\tf\t2/2 | f\tf\t0/2 | f\tf\t4/2 | 1*****a@x | 1*****b@x | 3*****a@x | 3*****b@x | 3*****in@x | 3*****x{100000}");
         row("never closed", "<nzb>" + file + "\n" + open, "14 at line 2: Start-end tags mismatch");
         // A file inside each file: every level is a row of its own, in document order.
         QByteArray nested = "<nzb>";
