@@ -55,8 +55,7 @@ inline CheckServer server(quint16 port, int connections = 1, const QString &nick
 
 // One check of an NZB, with its log.
 struct Check {
-    Check(const QList<FileSpec> &files, std::vector<CheckServer> servers, const QByteArray &group = "alt.test")
-        : nzb(makeNzb(files, group))
+    Check(const QList<FileSpec> &files, std::vector<CheckServer> servers, const QByteArray &group = "alt.test") : nzb(makeNzb(files, group))
         , run(*nzb, std::move(servers), u'.')
     {
         QObject::connect(&run, &CheckRun::logLine, &run, [this](const QString &line) { log << line; });
@@ -66,8 +65,7 @@ struct Check {
     QString row(int item) const
     {
         static const char *const names[] = {"", "Queued", "Checking", "Available", "Missing"};
-        return QLatin1String(names[int(nzb->item(item).status)]) + u' ' + nzb->item(item).available + u'/'
-               + QString::number(nzb->counters().answered[size_t(item)]);
+        return QLatin1String(names[int(nzb->item(item).status)]) + u' ' + nzb->item(item).available + u'/' + QString::number(nzb->counters().answered[size_t(item)]);
     }
 
     std::unique_ptr<NzbModel> nzb;

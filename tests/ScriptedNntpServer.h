@@ -30,8 +30,7 @@ public:
     // connection index from 1, the command line without CR LF
     using Responder = std::function<Reply(int, const QByteArray &)>;
 
-    explicit ScriptedNntpServer(const QSslConfiguration *tls = nullptr)
-        : m_server(tls ? new QSslServer : new QTcpServer)
+    explicit ScriptedNntpServer(const QSslConfiguration *tls = nullptr) : m_server(tls ? new QSslServer : new QTcpServer)
     {
         if (tls)
             static_cast<QSslServer *>(m_server.get())->setSslConfiguration(*tls);

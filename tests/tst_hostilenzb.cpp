@@ -63,8 +63,7 @@ QByteArray segmentId(int file, int segment)
 {
     // Hex digits of a mixed value stand in for the random part of real message-IDs.
     const quint64 mixed = (quint64(file) * 0x9E3779B97F4A7C15ULL) ^ (quint64(segment) * 0xC2B2AE3D27D4EB4FULL);
-    return "part" + QByteArray::number(segment) + ".f" + QByteArray::number(file) + "." + QByteArray::number(mixed, 16)
-           + "@news.example-host.invalid";
+    return "part" + QByteArray::number(segment) + ".f" + QByteArray::number(file) + "." + QByteArray::number(mixed, 16) + "@news.example-host.invalid";
 }
 
 // The group | the posted days | per row: subject cell TAB file-name cell TAB parts | the queue;
@@ -122,8 +121,7 @@ private Q_SLOTS:
                        + " yEnc (1/" + QByteArray::number(segments + (file == files ? 2 : 0)) + ")\">"
                        + (file == files ? "<groups><group>alt.last</group></groups>" : "") + "<segments>\n";
                 for (int segment = 1; segment <= segments; ++segment)
-                    xml += "<segment bytes=\"" + QByteArray::number(716800 + segment) + "\" number=\""
-                           + QByteArray::number(segment) + "\">" + segmentId(file, segment) + "</segment>\n";
+                    xml += "<segment bytes=\"" + QByteArray::number(716800 + segment) + "\" number=\"" + QByteArray::number(segment) + "\">" + segmentId(file, segment) + "</segment>\n";
                 xml += "</segments></file>\n";
             }
             path = writeTestFile(dir, QStringLiteral("big.nzb"), xml + "</nzb>\n");
@@ -165,8 +163,7 @@ private Q_SLOTS:
         const QByteArray bomb = gzipped(QByteArray(16 * kMegabyte, ' '), 9).repeated(256);
         LoadOptions bounded = options();
         const PeakGrowth peak;
-        QCOMPARE(LoadNzb(huge.fileName(), bounded).boxLines(),
-                 QStringList{QStringLiteral("1004 - The NZB file is too large: it is over 1024 MiB")});
+        QCOMPARE(LoadNzb(huge.fileName(), bounded).boxLines(), QStringList{QStringLiteral("1004 - The NZB file is too large: it is over 1024 MiB")});
         bounded.largestUnpacked = 64 * kMegabyte;
         QCOMPARE(LoadNzbFromBytes(bomb, QStringLiteral("bomb.nzb.gz"), bounded).boxLines(),
                  QStringList{QStringLiteral("1004 - The NZB file is too large: unpacked, it is over 64 MiB")});
@@ -200,8 +197,7 @@ private Q_SLOTS:
         const QByteArray segments = "<segments><segment>a@x</segment><segment>b@x</segment></segments>";
         const QByteArray file = "<file subject=\"f (1/2)\">" + segments + "</file>";
         const QByteArray deep = "<file subject=\"f (1/2)\">" + open + segments + close + "</file>"; // not the file's own segments
-        row("nested a million levels around the root", QByteArray("<a>").repeated(1000000) + "<nzb>" + file + "</nzb>" + close.repeated(10),
-            " | ? | f\tf\t2/2 | 1*****a@x | 1*****b@x");
+        row("nested a million levels around the root", QByteArray("<a>").repeated(1000000) + "<nzb>" + file + "</nzb>" + close.repeated(10), " | ? | f\tf\t2/2 | 1*****a@x | 1*****b@x");
         row("nested around a file, between a file and its segments, between segments, inside a segment",
             "<nzb>" + open + file + close + deep + "<file subject=\"f (1/2)\"><segments><segment>a@x</segment>" + open
                 + "<segment>deep@x</segment>" + close + "<segment>b@x</segment><segment>" + open + "in@x" + close
@@ -215,8 +211,7 @@ private Q_SLOTS:
             nested += "<file subject=\"f (1/1)\"><segments><segment>" + QByteArray::number(level) + "@x</segment></segments>";
             entries += QStringLiteral(" | %1*****%1@x").arg(level);
         }
-        row("files inside files", nested + QByteArray("</file>").repeated(100000) + "</nzb>",
-            " | ?" + QStringLiteral(" | f\tf\t1/1").repeated(100000) + entries);
+        row("files inside files", nested + QByteArray("</file>").repeated(100000) + "</nzb>", " | ?" + QStringLiteral(" | f\tf\t1/1").repeated(100000) + entries);
         // Segment numbers and sizes are trusted for nothing: every segment is kept.
         QByteArray absurd;
         for (const QByteArray &value : {QByteArray("-1"), QByteArray("18446744073709551616"), QByteArray(1000, '9'), QByteArray(),

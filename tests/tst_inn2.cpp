@@ -79,8 +79,7 @@ private Q_SLOTS:
         QTest::newRow("2 connections, 16 queries each") << QStringList{"--server", "127.0.0.1:1119:2", "--pipeline", "16"} << QByteArray();
         QTest::newRow("TLS, logged in") << tls + QStringList{"--server", "127.0.0.1:1563:4:tester:s3cret"} << QByteArray();
         QTest::newRow("TLS, logged in, pipelined") << tls + QStringList{"--server", "localhost:1563:1:tester:s3cret", "--pipeline", "8"} << QByteArray();
-        QTest::newRow("refused login, then the next server")
-            << QStringList{"--server", "127.0.0.1:1120:4", "--server", "127.0.0.1:1119:4"}
+        QTest::newRow("refused login, then the next server") << QStringList{"--server", "127.0.0.1:1120:4", "--server", "127.0.0.1:1119:4"}
             << QByteArray("Initializing newsserver: 127.0.0.1:1120\n480 Authentication required for command\nTerminating newsserver: 127.0.0.1:1120\n");
     }
 
@@ -125,8 +124,7 @@ private Q_SLOTS:
         QVERIFY2(out.startsWith("exit 5\n") && out.endsWith("Undownloadable parts: 1\n20% of the data can't be downloaded!\n\n" + kNotNeeded.toLatin1() + "\n== stderr\n"),
                  out.constData());
         QStringList shown;
-        const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1119"), QStringLiteral("2"),
-                                           {}, {}, true},
+        const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1119"), QStringLiteral("2"), {}, {}, true},
                                           kRepairNzb, shown);
         QCOMPARE(window->findChild<QLabel *>(QStringLiteral("StatusText"))->text(), u' ' + kNotNeeded);
     }

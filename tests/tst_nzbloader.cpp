@@ -150,8 +150,7 @@ private Q_SLOTS:
         const auto count = [](const char *tag, QList<int> announced, QList<int> listed, const char *missing, QChar separator = u'.') {
             QByteArray files;
             for (qsizetype i = 0; i < announced.size(); ++i)
-                files += "<file subject=\"f (1/" + QByteArray::number(announced[i]) + ")\"><segments>"
-                         + QByteArray("<segment>s@x</segment>").repeated(listed[i]) + "</segments></file>";
+                files += "<file subject=\"f (1/" + QByteArray::number(announced[i]) + ")\"><segments>" + QByteArray("<segment>s@x</segment>").repeated(listed[i]) + "</segments></file>";
             QTest::newRow(tag) << files << separator << QStringLiteral("Message-ID's missing from the NZB: ") + missing;
         };
         count("48 of 50", {50}, {48}, "2 (4%)");
@@ -231,8 +230,7 @@ private Q_SLOTS:
     {
         NzbLoadResult result = load("<nzb><file subject=\"a (1/2)\"><segments><segment>a@x</segment></segments></file></nzb>");
         NzbModel &model = *result.model;
-        model.setStatusIcons({QStringLiteral("queued"), QStringLiteral("checking"), QStringLiteral("available"),
-                              QStringLiteral("missing")});
+        model.setStatusIcons({QStringLiteral("queued"), QStringLiteral("checking"), QStringLiteral("available"), QStringLiteral("missing")});
         QCOMPARE(model.data(model.index(0, 0), Qt::DecorationRole).toString(), QStringLiteral("queued"));
         model.setItemStatus(1, ItemStatus::Missing);
         model.setItemAvailable(1, QStringLiteral("1"));

@@ -104,8 +104,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("lines");
         const Described ab{{u"a.rar"_s, 3000}, {u"b.rar"_s, 2500}};
         const auto set = [](const char *a, const char *b, const char *volume, qint64 partBytes = 1000) {
-            return std::vector<PostedFile>{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, a, partBytes), posted(u"b.rar"_s, b, partBytes),
-                                           posted(u"s.vol0+3.par2"_s, volume, partBytes)};
+            return std::vector<PostedFile>{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, a, partBytes), posted(u"b.rar"_s, b, partBytes), posted(u"s.vol0+3.par2"_s, volume, partBytes)};
         };
         const QString notNeeded = u"Repair: not needed, every data article was found."_s;
         QTest::newRow("nothing missing") << set("+++", "+++", "++++") << ab << QStringList{notNeeded};
@@ -124,10 +123,8 @@ private Q_SLOTS:
                                          << Described{{u"x.r00"_s, 2000}} << QStringList{u"Repair: possible, needs 1 of 1 recovery block(s)."_s, u"Not covered by par2: y.nfo"_s};
         QTest::newRow("no par2") << std::vector{posted(u"a.rar"_s, "+-")} << Described{}
                                  << QStringList{u"Repair: unknown, the NZB has no par2 recovery files."_s, u"Not covered by par2: a.rar"_s};
-        QTest::newRow("two sets") << std::vector{posted(u"p.par2"_s, "+"), posted(u"p.vol0+1.par2"_s, "++"), posted(u"p.bin"_s, "-"), posted(u"q.PAR2"_s, "+"),
-                                                 posted(u"q.bin"_s, "+")}
-                                  << Described{{u"p.bin"_s, 1000}}
-                                  << QStringList{u"Repair (p): possible, needs 1 of 1 recovery block(s)."_s, u"Repair (q): "_s + notNeeded.mid(8)};
+        QTest::newRow("two sets") << std::vector{posted(u"p.par2"_s, "+"), posted(u"p.vol0+1.par2"_s, "++"), posted(u"p.bin"_s, "-"), posted(u"q.PAR2"_s, "+"), posted(u"q.bin"_s, "+")}
+                                  << Described{{u"p.bin"_s, 1000}} << QStringList{u"Repair (p): possible, needs 1 of 1 recovery block(s)."_s, u"Repair (q): "_s + notNeeded.mid(8)};
     }
 
     void judgesInBlocks()

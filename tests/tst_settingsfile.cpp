@@ -24,8 +24,7 @@ QString described(const SettingsReadResult &read)
 {
     QStringList lines;
     for (const ServerRecord &s : read.contents.servers)
-        lines << QStringList{s.nickname, s.address, s.port, s.threads, s.username, s.rowKey, QString::number(s.checked),
-                             QString::number(s.ssl), s.pipeline}.join(u'|');
+        lines << QStringList{s.nickname, s.address, s.port, s.threads, s.username, s.rowKey, QString::number(s.checked), QString::number(s.ssl), s.pipeline}.join(u'|');
     QStringList options{QString::number(read.contents.namesOnly), QString::number(read.contents.timeoutSeconds)};
     for (int width : read.contents.columnWidths)
         options << QString::number(width);
@@ -76,8 +75,7 @@ private Q_SLOTS:
         for (const auto &[contents, golden] : rows) {
             const QByteArray written = WriteSettingsDocument(contents);
             // The first layout is kept in tests/data, where the server window's tests read it too.
-            QCOMPARE(written, golden[0] == 't' ? testData(QLatin1String(golden))
-                                               : goldenBytes(QLatin1String(golden), written));
+            QCOMPARE(written, golden[0] == 't' ? testData(QLatin1String(golden)) : goldenBytes(QLatin1String(golden), written));
             SettingsReadResult expected{contents, true, {}};
             QCOMPARE(described(ReadSettingsDocument(written)), described(expected));
         }
