@@ -8,9 +8,9 @@
 // for the rest, and so is one that leaves a "221 " reply's header open (no "." line yet). When
 // the chunks run out, or at an empty chunk, the server closes the connection.
 
+#include "CheckHarness.h"
 #include "FuzzCheck.h"
 #include "check/CheckRun.h"
-#include "nzb/NzbLoader.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -22,22 +22,6 @@
 #include <cstdint>
 
 namespace {
-
-// FUZZ_VERBOSE=1 prints the dialogue and the log, to see what an input does.
-bool verbose()
-{
-    static const bool on = qEnvironmentVariableIsSet("FUZZ_VERBOSE");
-    return on;
-}
-
-const char kNzb[] = R"nzb(<?xml version="1.0" encoding="utf-8"?>
-<nzb xmlns="http://www.newzbin.com/DTD/2003/nzb">
-<file subject="a.rar (1/2)" date="1700000000"><groups><group>alt.test</group></groups>
-<segments><segment number="1">a1@x</segment><segment number="2">a2@x</segment></segments></file>
-<file subject="b.rar (1/3)" date="1700000000"><groups><group>alt.test</group></groups>
-<segments><segment number="1">b1@x</segment><segment number="2">b 2@x</segment><segment number="3">b3@x</segment></segments></file>
-</nzb>
-)nzb";
 
 // One server for all runs: a new listening port per run would soon find every port of the
 // loopback held in TIME_WAIT.
@@ -51,12 +35,7 @@ public:
     }
     quint16 port() const { return m_server.serverPort(); }
 
-    void script(const std::uint8_t *data, std::size_t size)
-    {
-        m_data = data;
-        m_size = size;
-        m_offset = 0;
-    }
+    void script(const std::uint8_t *data, std::size_t size) { m_data = data, m_size = size, m_offset = 0; }
     // Drops the connections of the run that ended.
     void closeAll()
     {
@@ -82,10 +61,7 @@ private:
     void readCommands(QTcpSocket *socket)
     {
         while (socket->canReadLine()) {
-            const QByteArray command = socket->readLine();
-            if (verbose())
-                std::fprintf(stderr, "C%p: %s", static_cast<void *>(socket), command.constData());
-            if (command.endsWith("\r\n"))
+            if (socket->readLine().endsWith("\r\n"))
                 sendNextReply(socket);
         }
     }
@@ -99,8 +75,6 @@ private:
             m_offset += length;
             if (chunk.isEmpty())
                 break;
-            if (verbose())
-                std::fprintf(stderr, "S%p: %s\n", static_cast<void *>(socket), chunk.toPercentEncoding(" <>@").constData());
             socket->write(chunk);
             // Every chunk is followed, also those that end inside a line.
             const bool headerOpen = leavesHeaderOpen(socket, chunk);
@@ -127,10 +101,7 @@ private:
         return sent.headerOpen;
     }
 
-    struct SentLines {
-        QByteArray line; // the unfinished last line
-        bool headerOpen = false;
-    };
+    struct SentLines { QByteArray line; bool headerOpen = false; }; // the unfinished last line
 
     QTcpServer m_server;
     QHash<QTcpSocket *, SentLines> m_sent;
@@ -141,21 +112,11 @@ private:
 
 std::vector<CheckServer> serversFor(std::uint8_t options, quint16 port)
 {
-    CheckServer server;
-    server.address = QStringLiteral("127.0.0.1");
-    server.port = port;
-    server.portText = QString::number(port);
-    server.connections = 1 + (options & 3);
     static constexpr int kDepths[] = {1, 2, 4, 16};
-    server.pipelineDepth = kDepths[(options >> 4) & 3];
-    if (options & 8) {
-        server.username = QStringLiteral("user");
-        server.password = QStringLiteral("secret");
-    }
-    std::vector<CheckServer> servers{server};
-    if (options & 4)
-        servers.push_back(server);
-    return servers;
+    const bool login = options & 8;
+    const CheckServer server{{}, QStringLiteral("127.0.0.1"), QString::number(port), port, 1 + (options & 3), login ? QStringLiteral("user") : QString(),
+                             login ? QStringLiteral("secret") : QString(), false, kDepths[(options >> 4) & 3]};
+    return options & 4 ? std::vector{server, server} : std::vector{server};
 }
 
 void checkEnd(const NzbModel &nzb, const CheckRun &run)
@@ -181,31 +142,16 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (!QCoreApplication::instance()) {
-        // The replayer does not call LLVMFuzzerInitialize; QCoreApplication keeps argc's address.
-        static int argc = 1;
-        static char name[] = "fuzz_nntp_dialogue";
-        static char *argv[] = {name, nullptr};
-        static char **args = argv;
-        LLVMFuzzerInitialize(&argc, &args);
-    }
     if (size == 0)
         return 0;
-    LoadOptions options;
-    options.now = QDateTime(QDate(2026, 12, 7), QTime(8, 0));
-    NzbLoadResult loaded = LoadNzbFromBytes(QByteArray(kNzb), QStringLiteral("fuzz.nzb"), options);
-    FUZZ_CHECK(loaded.loaded());
-    NzbModel &nzb = *loaded.model;
+    const std::unique_ptr<NzbModel> model = makeNzb({{2, {"a1@x", "a2@x"}}, {3, {"b1@x", "b 2@x", "b3@x"}}});
+    NzbModel &nzb = *model;
 
     static ChunkServer server;
     server.script(data + 1, size - 1);
     CheckRun run(nzb, serversFor(data[0], server.port()), u'.');
     QEventLoop loop;
     bool ended = false;
-    QObject::connect(&run, &CheckRun::logLine, &loop, [](const QString &line) {
-        if (verbose())
-            std::fprintf(stderr, "log: %s\n", qPrintable(line));
-    });
     QObject::connect(&run, &CheckRun::finished, &loop, [&] {
         ended = true;
         loop.quit();

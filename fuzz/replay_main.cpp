@@ -9,6 +9,8 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size);
+// As libFuzzer does, for the targets that define it.
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) __attribute__((weak));
 
 namespace {
 
@@ -28,6 +30,8 @@ int replayFile(const std::filesystem::path &path)
 
 int main(int argc, char **argv)
 {
+    if (LLVMFuzzerInitialize)
+        LLVMFuzzerInitialize(&argc, &argv);
     int failures = 0;
     int replayed = 0;
     for (int i = 1; i < argc; ++i) {

@@ -45,35 +45,17 @@ inline std::unique_ptr<NzbModel> makeNzb(const QList<FileSpec> &files, const QBy
     return std::move(result.model);
 }
 
+// Rows name only the fields they need; the others keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 inline CheckServer server(quint16 port, int connections = 1, const QString &nickname = QStringLiteral("one"))
 {
-    CheckServer result;
-    result.nickname = nickname;
-    result.address = QStringLiteral("127.0.0.1");
-    result.portText = QString::number(port);
-    result.port = port;
-    result.connections = connections;
-    return result;
-}
-
-// A port on which nothing listens.
-inline quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
-inline QByteArray testData(const QByteArray &name)
-{
-    QFile file(QStringLiteral(ORVALIS_TEST_DATA "/") + QLatin1String(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return {nickname, QStringLiteral("127.0.0.1"), QString::number(port), port, connections};
 }
 
 // One check of an NZB, with its log.
 struct Check {
-    Check(const QList<FileSpec> &files, std::vector<CheckServer> servers, const QByteArray &group = "alt.test")
-        : nzb(makeNzb(files, group))
+    Check(const QList<FileSpec> &files, std::vector<CheckServer> servers, const QByteArray &group = "alt.test") : nzb(makeNzb(files, group))
         , run(*nzb, std::move(servers), u'.')
     {
         QObject::connect(&run, &CheckRun::logLine, &run, [this](const QString &line) { log << line; });
@@ -83,8 +65,7 @@ struct Check {
     QString row(int item) const
     {
         static const char *const names[] = {"", "Queued", "Checking", "Available", "Missing"};
-        return QLatin1String(names[int(nzb->item(item).status)]) + u' ' + nzb->item(item).available + u'/'
-               + QString::number(nzb->counters().answered[size_t(item)]);
+        return QLatin1String(names[int(nzb->item(item).status)]) + u' ' + nzb->item(item).available + u'/' + QString::number(nzb->counters().answered[size_t(item)]);
     }
 
     std::unique_ptr<NzbModel> nzb;
@@ -92,9 +73,6 @@ struct Check {
     QStringList log;
     int finishedCount = 0;
 };
-
-// Rows name only the fields they need; the others keep their defaults.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 // A scripted server as a dialogue uses it. `at` "HOST:PORT" instead of the scripted server;
 // `tls` the certificate it shows ("tls-loopback"), or "plain" for a plain server asked with TLS;
@@ -124,21 +102,9 @@ struct Outcome {
 inline QSslConfiguration serverTls(const QByteArray &certificate)
 {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setLocalCertificate(QSslCertificate(testData(certificate + ".pem")));
-    configuration.setPrivateKey(QSslKey(testData(certificate + ".key"), QSsl::Ec));
+    configuration.setLocalCertificate(QSslCertificate(testData(QString::fromLatin1(certificate + ".pem"))));
+    configuration.setPrivateKey(QSslKey(testData(QString::fromLatin1(certificate + ".key")), QSsl::Ec));
     return configuration;
-}
-
-// Runs of 32 or more of a byte are written "x{N}", so that long lines stay readable.
-inline QByteArray folded(const QByteArray &text)
-{
-    QByteArray out;
-    for (qsizetype i = 0, run; i < text.size(); i += run) {
-        for (run = 1; i + run < text.size() && text[i + run] == text[i];)
-            ++run;
-        out += run < 32 ? text.mid(i, run) : text[i] + ('{' + QByteArray::number(run) + '}');
-    }
-    return out;
 }
 
 inline Outcome runDialogue(const Dialogue &d)
@@ -150,24 +116,17 @@ inline Outcome runDialogue(const Dialogue &d)
         const QSslConfiguration tls = s.tls.isEmpty() || s.tls == "plain" ? QSslConfiguration() : serverTls(s.tls);
         nntp.push_back(std::make_unique<ScriptedNntpServer>(tls.isNull() ? nullptr : &tls));
         nntp.back()->script(s.rules, s.chunk);
-        CheckServer c = server(nntp.back()->port(), s.connections, s.name.isEmpty() ? QLatin1String(names[servers.size()]) : s.name);
-        if (!s.at.isEmpty()) {
-            c.address = s.at.section(u':', 0, -2);
-            c.portText = s.at.section(u':', -1);
-            c.port = c.portText == QLatin1String("closed") ? closedPort() : c.portText.toInt();
-            c.port = c.port > 65535 ? 0 : c.port;
-        }
-        c.username = s.login.section(u':', 0, 0);
-        c.password = s.login.section(u':', 1);
-        c.tls = !s.tls.isEmpty();
-        c.pipelineDepth = s.depth;
-        servers.push_back(c);
+        const QString at = s.at.isEmpty() ? QStringLiteral("127.0.0.1:%1").arg(nntp.back()->port()) : s.at;
+        QTcpServer probe; // for a port on which nothing listens
+        const int port = at.endsWith(QLatin1String(":closed")) ? (probe.listen(QHostAddress::LocalHost), probe.serverPort()) : at.section(u':', -1).toInt();
+        servers.push_back({s.name.isEmpty() ? QLatin1String(names[servers.size()]) : s.name, at.section(u':', 0, -2), at.section(u':', -1), port > 65535 ? 0 : port,
+                           s.connections, s.login.section(u':', 0, 0), s.login.section(u':', 1), !s.tls.isEmpty(), s.depth});
     }
     Check check(d.files, servers, d.group);
     ConnectionOptions options;
     options.idleTimeoutSeconds = d.timeout;
     if (!d.trust.isEmpty())
-        options.extraCaCertificates = {QSslCertificate(testData(d.trust + ".pem"))};
+        options.extraCaCertificates = {QSslCertificate(testData(QString::fromLatin1(d.trust + ".pem")))};
     check.run.setConnectionOptions(options);
     check.run.start();
     if (!check.waitForEnd())
@@ -196,7 +155,7 @@ inline Outcome runDialogue(const Dialogue &d)
     text << QStringLiteral("== finished %1, left missing %2").arg(check.finishedCount).arg(check.run.missingLeft());
     for (int item = 1; item <= check.nzb->itemCount(); ++item)
         text << check.row(item);
-    return {check.log, folded(text.join(u'\n').toUtf8() + '\n')};
+    return {check.log, folded(text.join(u'\n')).toUtf8() + '\n'};
 }
 
 // The golden file of the current test row: check-PROGRAM-TAG.txt

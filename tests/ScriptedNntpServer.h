@@ -30,8 +30,7 @@ public:
     // connection index from 1, the command line without CR LF
     using Responder = std::function<Reply(int, const QByteArray &)>;
 
-    explicit ScriptedNntpServer(const QSslConfiguration *tls = nullptr)
-        : m_server(tls ? new QSslServer : new QTcpServer)
+    explicit ScriptedNntpServer(const QSslConfiguration *tls = nullptr) : m_server(tls ? new QSslServer : new QTcpServer)
     {
         if (tls)
             static_cast<QSslServer *>(m_server.get())->setSslConfiguration(*tls);
@@ -46,14 +45,6 @@ public:
     const QStringList &commands() const { return m_commands; }
 
     void send(int connection, const QByteArray &bytes) { m_sockets[size_t(connection - 1)]->write(bytes), m_sockets[size_t(connection - 1)]->flush(); }
-    // A true reset (RST): with a zero linger time, closing drops the connection instead of ending it.
-    void reset(int connection)
-    {
-        QTcpSocket *socket = m_sockets[size_t(connection - 1)];
-        const linger hard{1, 0};
-        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        socket->abort();
-    }
     bool isConnected(int connection) const { return m_sockets[size_t(connection - 1)]->state() == QAbstractSocket::ConnectedState; }
     bool allClosed() const { return std::none_of(m_sockets.begin(), m_sockets.end(), [](QTcpSocket *s) { return s->state() == QAbstractSocket::ConnectedState; }); }
 
@@ -113,8 +104,11 @@ private:
     {
         if (reply.delay > 0)
             return QTimer::singleShot(reply.delay, this, [this, index, reply] { deliver(index, {reply.bytes, reply.closeAfter, reply.resetInstead}); });
-        if (reply.resetInstead)
-            return reset(index);
+        if (reply.resetInstead) { // a true reset (RST): with a zero linger time, closing drops the connection instead of ending it
+            const linger hard{1, 0};
+            ::setsockopt(int(m_sockets[size_t(index - 1)]->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            return m_sockets[size_t(index - 1)]->abort();
+        }
         int at = 0; // milliseconds from now of the next piece
         for (const QByteArray &part : reply.bytes.split('|')) {
             const qsizetype piece = m_chunk ? m_chunk : part.size();

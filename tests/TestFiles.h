@@ -3,6 +3,45 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#ifdef ORVALIS_CHECK_PATH
+#include <QProcess>
+#include <QTest>
+
+// orvalis-check's exit code, standard output and standard error. The event loop runs meanwhile:
+// a test's own NNTP server answers the tool.
+inline QByteArray runCheckTool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(ORVALIS_CHECK_PATH), arguments);
+    if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 60000))
+        process.kill();
+    return "exit " + QByteArray::number(process.exitCode()) + "\n" + process.readAllStandardOutput() + "== stderr\n" + process.readAllStandardError();
+}
+#endif
+
+// The bytes of the file at `path`, or `otherwise` when it cannot be read.
+inline QByteArray readBytes(const QString &path, const QByteArray &otherwise = "(unreadable)")
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : otherwise;
+}
+
+// Runs of 32 or more of a character are written "c{N}", so that megabytes fit a line.
+inline QString folded(const QString &text)
+{
+    const QList<uint> characters = text.toUcs4();
+    QString out;
+    for (qsizetype i = 0, run; i < characters.size(); i += run) {
+        for (run = 1; i + run < characters.size() && characters[i + run] == characters[i];)
+            ++run;
+        const QString one = QString::fromUcs4(reinterpret_cast<const char32_t *>(&characters[i]), 1);
+        out += run < 32 ? one.repeated(run) : one + u'{' + QString::number(run) + u'}';
+    }
+    return out;
+}
+
+inline QByteArray testData(const QString &name) { return readBytes(QStringLiteral(ORVALIS_TEST_DATA "/") + name); }
+
 // Writes `bytes` to a new file in `dir` and returns its path.
 inline QString writeTestFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
 {
@@ -23,9 +62,7 @@ inline QByteArray goldenBytes(const QString &name, const QByteArray &actual)
             qFatal("cannot write the golden file %s", qPrintable(file.fileName()));
         return actual;
     }
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("(no golden file ") + file.fileName().toUtf8() + ')';
-    return file.readAll();
+    return readBytes(file.fileName(), "(no golden file " + file.fileName().toUtf8() + ')');
 }
 
 // Compares `actual` byte for byte with the golden file NAME.

@@ -9,175 +9,166 @@ class TestCheckRun : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void settlesRowsPerPass();
-    void writesTheReport_data();
-    void writesTheReport();
-    void dialogue_data();
-    void dialogue() { QFETCH(Dialogue, d); COMPARE_GOLDEN(goldenName(), runDialogue(d).transcript); }
-    void sharesTheQueueAmongConnections();
-    void cancelLeavesNothingBehind();
-    void clampsHandEditedValues();
-};
+    void settlesRowsPerPass()
+    {
+        auto nzb = makeNzb({{3, ids(3)}});
+        QVERIFY(results::MarkChecking(*nzb, 1));
+        QVERIFY(!results::MarkChecking(*nzb, 1)); // already Checking: the row is not shown again
+        results::RecordFound(*nzb, 1);
+        results::RecordNotFound(*nzb, 1);
+        QCOMPARE(nzb->item(1).status, ItemStatus::Checking);
+        results::RecordFound(*nzb, 1);
+        QCOMPARE(nzb->item(1).available, QStringLiteral("2"));
+        QVERIFY(results::MarkChecking(*nzb, 1)); // the next pass asks the one missing entry
+        results::RecordFound(*nzb, 1);
+        QCOMPARE(nzb->item(1).status, ItemStatus::Available);
+        results::ResetRowsToQueued(*nzb);
+        QCOMPARE(nzb->item(1).status, ItemStatus::Queued);
+        QCOMPARE(nzb->item(1).available, QStringLiteral("0"));
+    }
 
-void TestCheckRun::settlesRowsPerPass()
-{
-    auto nzb = makeNzb({{3, ids(3)}});
-    QVERIFY(results::MarkChecking(*nzb, 1));
-    QVERIFY(!results::MarkChecking(*nzb, 1)); // already Checking: the row is not shown again
-    results::RecordFound(*nzb, 1);
-    results::RecordNotFound(*nzb, 1);
-    QCOMPARE(nzb->item(1).status, ItemStatus::Checking);
-    results::RecordFound(*nzb, 1);
-    QCOMPARE(nzb->item(1).available, QStringLiteral("2"));
-    QVERIFY(results::MarkChecking(*nzb, 1)); // the next pass asks the one missing entry
-    results::RecordFound(*nzb, 1);
-    QCOMPARE(nzb->item(1).status, ItemStatus::Available);
-    results::ResetRowsToQueued(*nzb);
-    QCOMPARE(nzb->item(1).status, ItemStatus::Queued);
-    QCOMPARE(nzb->item(1).available, QStringLiteral("0"));
-}
+    void writesTheReport_data()
+    {
+        QTest::addColumn<FileSpec>("file");
+        QTest::addColumn<int>("found");
+        QTest::addColumn<QString>("lines");
+        QTest::newRow("10 announced, 9 found") << FileSpec{10, ids(9)} << 9 << "Parts checked: 9|Undownloadable parts: 1|10% of the data can't be downloaded!|";
+        QTest::newRow("1 of 3") << FileSpec{3, ids(3)} << 2 << "Parts checked: 3|Undownloadable parts: 1|33,33% of the data can't be downloaded!|";
+        QTest::newRow("1 of 8") << FileSpec{8, ids(8)} << 7 << "Parts checked: 8|Undownloadable parts: 1|12,5% of the data can't be downloaded!|";
+        QTest::newRow("all there") << FileSpec{4, ids(4)} << 4 << "Parts checked: 4|Undownloadable parts: 0|All OK!|";
+        QTest::newRow("more listed than announced") << FileSpec{2, ids(3)} << 3 << "Parts checked: 3|Undownloadable parts: -1|-50% of the data can't be downloaded!|";
+        // Nothing announced: the share would divide by zero and is left out.
+        QTest::newRow("no counter") << FileSpec{0, ids(2)} << 2 << "Parts checked: 2|Undownloadable parts: -2|";
+    }
 
-void TestCheckRun::writesTheReport_data()
-{
-    QTest::addColumn<FileSpec>("file");
-    QTest::addColumn<int>("found");
-    QTest::addColumn<QString>("lines");
-    QTest::newRow("10 announced, 9 found") << FileSpec{10, ids(9)} << 9 << "Parts checked: 9|Undownloadable parts: 1|10% of the data can't be downloaded!|";
-    QTest::newRow("1 of 3") << FileSpec{3, ids(3)} << 2 << "Parts checked: 3|Undownloadable parts: 1|33,33% of the data can't be downloaded!|";
-    QTest::newRow("1 of 8") << FileSpec{8, ids(8)} << 7 << "Parts checked: 8|Undownloadable parts: 1|12,5% of the data can't be downloaded!|";
-    QTest::newRow("all there") << FileSpec{4, ids(4)} << 4 << "Parts checked: 4|Undownloadable parts: 0|All OK!|";
-    QTest::newRow("more listed than announced") << FileSpec{2, ids(3)} << 3 << "Parts checked: 3|Undownloadable parts: -1|-50% of the data can't be downloaded!|";
-    // Nothing announced: the share would divide by zero and is left out.
-    QTest::newRow("no counter") << FileSpec{0, ids(2)} << 2 << "Parts checked: 2|Undownloadable parts: -2|";
-}
+    void writesTheReport()
+    {
+        QFETCH(FileSpec, file);
+        QFETCH(int, found);
+        auto nzb = makeNzb({file});
+        for (int i = 0; i < file.messageIds.size(); ++i)
+            i < found ? results::RecordFound(*nzb, 1) : results::RecordNotFound(*nzb, 1);
+        QTEST(results::WriteSummary(*nzb, u',').join(u'|'), "lines");
+    }
 
-void TestCheckRun::writesTheReport()
-{
-    QFETCH(FileSpec, file);
-    QFETCH(int, found);
-    QFETCH(QString, lines);
-    auto nzb = makeNzb({file});
-    for (int i = 0; i < file.messageIds.size(); ++i)
-        i < found ? results::RecordFound(*nzb, 1) : results::RecordNotFound(*nzb, 1);
-    QCOMPARE(results::WriteSummary(*nzb, u',').join(u'|'), lines);
-}
-
-void TestCheckRun::dialogue_data()
-{
-    QTest::addColumn<Dialogue>("d");
-    const QList<QByteArray> group{"GROUP alt.test=211 2 1 2 alt.test", "STAT#1=412 no newsgroup selected"};
-    QTest::newRow("user and password") << Dialogue{{{.rules = QList<QByteArray>{"AUTHINFO user alice=381 password please",
-                                                    "AUTHINFO pass s3cret:x=281 welcome"} + group, .login = "alice:s3cret:x"}}, {{2, ids(2)}}};
-    QTest::newRow("user name alone") << Dialogue{{{.rules = QList<QByteArray>{"AUTHINFO user alice=281 welcome"} + group, .login = "alice:s3cret:x"}}, {{2, ids(2)}}};
-    // A group that NNTP cannot carry is never sent: the server that asks for one is given up.
-    for (const QByteArray &g : {QByteArray("alt.test&#13;&#10;POST"), QByteArray("alt test"), QByteArray(), QByteArray(498, 'g'), QByteArray(497, 'g')})
-        QTest::newRow(qPrintable("group of " + QByteArray::number(g.size()) + " bytes " + g.left(8)))
-            << Dialogue{{{.rules = {"GROUP=211 2 1 2 g", "STAT#1=412 no newsgroup selected"}}, {}}, {{2, ids(2)}}, g};
-    // Connect failures from inside connectToHost(): no connection of that server joins the next
-    // server's pass, so the backup's login goes to its own host alone.
-    QTest::newRow("connect fails at once") << Dialogue{{{.connections = 10, .at = "255.255.255.255:119"},
-                                                        {.rules = {"AUTHINFO user=381 more", "AUTHINFO pass=281 in"}, .connections = 2, .login = "second:pw"}}, {{4, ids(4)}}};
-    QTest::newRow("a drop after the queue ran dry") << Dialogue{{{.rules = {"2>STAT@200=!close"}, .connections = 2}}};
-    QTest::newRow("the next server asks what the first lacked") << Dialogue{{{.rules = {"STAT <a2@x>=430 no", "STAT <b1@x>=430 no"}, .connections = 4},
-                                                                              {.connections = 10}}, {{3, ids(3, "a")}, {2, ids(2, "b")}}, "alt.test", {}, 1, true};
-    QTest::newRow("every reply byte by byte") << Dialogue{{{.chunk = 1}}, {{0, ids(2)}}};
-    // The extra line closes the connection; the article it might have answered is asked again.
-    QTest::newRow("a line beyond what is owed") << Dialogue{{{.rules = {"hello=200 hi\n223 0 <m1@x>"}, .connections = 2}}, {{2, ids(2)}}};
-    // Each failure costs its connection; an article that fails twice is missing on that server.
-    QTest::newRow("failures cost their connections") << Dialogue{{{.rules = {"STAT <bad@x>#2=503 timeout", "STAT <gone@x>=!close"}, .connections = 10}, {}},
-                                                                 {{42, QList<QByteArray>{"bad@x", "gone@x"} + ids(40, "ok")}}, "alt.test", {}, 1, true};
-    // "480 " and "482 " give the server up; anything else costs its connection, and the one new
-    // connection the server gets ends alike. What it found stays found; the rest goes on.
-    for (const QByteArray refusal : {"480 authentication required", "482 rejected", "481 bad password", "!reset"}) {
-        for (const bool backup : {true, false}) {
-            std::vector<Srv> servers{{.rules = {"STAT <a1@x>=430 no", "STAT <a4@x>=" + refusal, "STAT <b=" + refusal}}};
-            if (backup)
-                servers.push_back({});
-            QTest::newRow(qPrintable(refusal.left(3) + (backup ? " then a backup" : " alone"))) << Dialogue{servers, {{4, ids(4, "a")}, {2, ids(2, "b")}}};
+    void dialogue_data()
+    {
+        QTest::addColumn<Dialogue>("d");
+        const QList<QByteArray> group{"GROUP alt.test=211 2 1 2 alt.test", "STAT#1=412 no newsgroup selected"};
+        QTest::newRow("user and password") << Dialogue{{{.rules = QList<QByteArray>{"AUTHINFO user alice=381 password please",
+                                                        "AUTHINFO pass s3cret:x=281 welcome"} + group, .login = "alice:s3cret:x"}}, {{2, ids(2)}}};
+        QTest::newRow("user name alone") << Dialogue{{{.rules = QList<QByteArray>{"AUTHINFO user alice=281 welcome"} + group, .login = "alice:s3cret:x"}}, {{2, ids(2)}}};
+        // A group that NNTP cannot carry is never sent: the server that asks for one is given up.
+        for (const QByteArray &g : {QByteArray("alt.test&#13;&#10;POST"), QByteArray("alt test"), QByteArray(), QByteArray(498, 'g'), QByteArray(497, 'g')})
+            QTest::newRow(qPrintable("group of " + QByteArray::number(g.size()) + " bytes " + g.left(8)))
+                << Dialogue{{{.rules = {"GROUP=211 2 1 2 g", "STAT#1=412 no newsgroup selected"}}, {}}, {{2, ids(2)}}, g};
+        // Connect failures from inside connectToHost(): no connection of that server joins the next
+        // server's pass, so the backup's login goes to its own host alone.
+        QTest::newRow("connect fails at once") << Dialogue{{{.connections = 10, .at = "255.255.255.255:119"},
+                                                            {.rules = {"AUTHINFO user=381 more", "AUTHINFO pass=281 in"}, .connections = 2, .login = "second:pw"}}, {{4, ids(4)}}};
+        QTest::newRow("a drop after the queue ran dry") << Dialogue{{{.rules = {"2>STAT@200=!close"}, .connections = 2}}};
+        QTest::newRow("the next server asks what the first lacked") << Dialogue{{{.rules = {"STAT <a2@x>=430 no", "STAT <b1@x>=430 no"}, .connections = 4},
+                                                                                  {.connections = 10}}, {{3, ids(3, "a")}, {2, ids(2, "b")}}, "alt.test", {}, 1, true};
+        QTest::newRow("every reply byte by byte") << Dialogue{{{.chunk = 1}}, {{0, ids(2)}}};
+        // The extra line closes the connection; the article it might have answered is asked again.
+        QTest::newRow("a line beyond what is owed") << Dialogue{{{.rules = {"hello=200 hi\n223 0 <m1@x>"}, .connections = 2}}, {{2, ids(2)}}};
+        // Each failure costs its connection; an article that fails twice is missing on that server.
+        QTest::newRow("failures cost their connections") << Dialogue{{{.rules = {"STAT <bad@x>#2=503 timeout", "STAT <gone@x>=!close"}, .connections = 10}, {}},
+                                                                     {{42, QList<QByteArray>{"bad@x", "gone@x"} + ids(40, "ok")}}, "alt.test", {}, 1, true};
+        // "480 " and "482 " give the server up; anything else costs its connection, and the one new
+        // connection the server gets ends alike. What it found stays found; the rest goes on.
+        for (const QByteArray refusal : {"480 authentication required", "482 rejected", "481 bad password", "!reset"}) {
+            for (const bool backup : {true, false}) {
+                std::vector<Srv> servers{{.rules = {"STAT <a1@x>=430 no", "STAT <a4@x>=" + refusal, "STAT <b=" + refusal}}};
+                if (backup)
+                    servers.push_back({});
+                QTest::newRow(qPrintable(refusal.left(3) + (backup ? " then a backup" : " alone"))) << Dialogue{servers, {{4, ids(4, "a")}, {2, ids(2, "b")}}};
+            }
         }
+        const QList<QByteArray> unsafe{"two words@x", "in&#13;jected@x", "a&gt;b@x", QByteArray(249, 'l'), "tab&#9;@x", "\xC3\xA9@x"};
+        QTest::newRow("unsafe message-IDs") << Dialogue{{{}, {}}, {{9, QList<QByteArray>{"fine@x", QByteArray(248, 'l')} + unsafe + QList<QByteArray>{"last@x"}}}};
+        QTest::newRow("port out of range") << Dialogue{{{.at = "127.0.0.1:70000"}, {}}, {{1, ids(1)}}};
+        QTest::newRow("connection refused") << Dialogue{{{.at = "127.0.0.1:closed"}}, {{1, ids(1)}}};
+        QTest::newRow("unresolvable") << Dialogue{{{.at = "bad..name:119"}}, {{1, ids(1)}}};
+        QTest::newRow("nothing to ask") << Dialogue{{Srv{}}, {{3, {}}}};
     }
-    const QList<QByteArray> unsafe{"two words@x", "in&#13;jected@x", "a&gt;b@x", QByteArray(249, 'l'), "tab&#9;@x", "\xC3\xA9@x"};
-    QTest::newRow("unsafe message-IDs") << Dialogue{{{}, {}}, {{9, QList<QByteArray>{"fine@x", QByteArray(248, 'l')} + unsafe + QList<QByteArray>{"last@x"}}}};
-    QTest::newRow("port out of range") << Dialogue{{{.at = "127.0.0.1:70000"}, {}}, {{1, ids(1)}}};
-    QTest::newRow("connection refused") << Dialogue{{{.at = "127.0.0.1:closed"}}, {{1, ids(1)}}};
-    QTest::newRow("unresolvable") << Dialogue{{{.at = "bad..name:119"}}, {{1, ids(1)}}};
-    QTest::newRow("nothing to ask") << Dialogue{{Srv{}}, {{3, {}}}};
-}
+    void dialogue() { QFETCH(Dialogue, d); COMPARE_GOLDEN(goldenName(), runDialogue(d).transcript); }
 
-// Three entries, two connections: the first greeted asks entry 1, the other entry 2; the first
-// answer asks entry 3; the next answer finds the queue used up; the third ends the pass.
-void TestCheckRun::sharesTheQueueAmongConnections()
-{
-    ScriptedNntpServer nntp;
-    nntp.autoGreet = false;
-    nntp.respond = nullptr;
-    Check check({{3, ids(3)}}, {server(nntp.port(), 2)});
-    check.run.start();
-    QTRY_COMPARE(nntp.connectionCount(), 2);
-    const std::tuple<int, const char *, int> steps[] = {{2, "201 no posting", 1}, {1, "200 hello", 2}, {1, "223 0 <m2@x>", 3}, {2, "430 no", 3}};
-    for (const auto &[connection, reply, commands] : steps) {
-        nntp.send(connection, QByteArray(reply) + "\r\n");
-        QTRY_COMPARE(nntp.commands().size(), commands);
-        QTest::qWait(20);
+    // Three entries, two connections: the first greeted asks entry 1, the other entry 2; the first
+    // answer asks entry 3; the next answer finds the queue used up; the third ends the pass.
+    void sharesTheQueueAmongConnections()
+    {
+        ScriptedNntpServer nntp;
+        nntp.autoGreet = false;
+        nntp.respond = nullptr;
+        Check check({{3, ids(3)}}, {server(nntp.port(), 2)});
+        check.run.start();
+        QTRY_COMPARE(nntp.connectionCount(), 2);
+        const std::tuple<int, const char *, int> steps[] = {{2, "201 no posting", 1}, {1, "200 hello", 2}, {1, "223 0 <m2@x>", 3}, {2, "430 no", 3}};
+        for (const auto &[connection, reply, commands] : steps) {
+            nntp.send(connection, QByteArray(reply) + "\r\n");
+            QTRY_COMPARE(nntp.commands().size(), commands);
+            QTest::qWait(20);
+        }
+        QCOMPARE(check.run.captionPosition(), 3);
+        QCOMPARE(check.row(1), QStringLiteral("Checking 0/2")); // nothing left to ask: it waits, without QUIT, for the pass to end
+        nntp.send(1, "223 0 <m3@x>\r\n");
+        QVERIFY(check.waitForEnd());
+        QTRY_COMPARE(nntp.commands().size(), 5);
+        COMPARE_GOLDEN("check-shares-the-queue.txt", (check.log + nntp.commands() << check.row(1)).join(u'\n').toUtf8());
     }
-    QCOMPARE(check.run.captionPosition(), 3);
-    QCOMPARE(check.row(1), QStringLiteral("Checking 0/2")); // nothing left to ask: it waits, without QUIT, for the pass to end
-    nntp.send(1, "223 0 <m3@x>\r\n");
-    QVERIFY(check.waitForEnd());
-    QTRY_COMPARE(nntp.commands().size(), 5);
-    COMPARE_GOLDEN("check-shares-the-queue.txt", (check.log + nntp.commands() << check.row(1)).join(u'\n').toUtf8());
-}
 
-void TestCheckRun::cancelLeavesNothingBehind()
-{
-    ScriptedNntpServer nntp, first, silent;
-    nntp.autoGreet = false;
-    nntp.respond = nullptr;
-    Check check({{2, ids(2)}}, {server(nntp.port(), 2)});
-    check.run.start();
-    check.run.cancel(); // while connecting
-    QVERIFY(!check.run.isRunning());
-    check.run.start();
-    QTRY_COMPARE(nntp.connectionCount(), 4);
-    nntp.send(3, "200 hi\r\n");
-    QTRY_COMPARE(nntp.commands().size(), 1);
-    check.run.cancel(); // while asking: the connections close, and what comes later is not handled
-    QCOMPARE(check.row(1), QStringLiteral("Queued 0/0"));
-    for (int connection = 1; connection <= 4; ++connection) {
-        QTRY_VERIFY(!nntp.isConnected(connection));
-        nntp.send(connection, "200 hi\r\n223 0 <m1@x>\r\n");
+    void cancelLeavesNothingBehind()
+    {
+        ScriptedNntpServer nntp, first, silent;
+        nntp.autoGreet = false;
+        nntp.respond = nullptr;
+        Check check({{2, ids(2)}}, {server(nntp.port(), 2)});
+        check.run.start();
+        check.run.cancel(); // while connecting
+        QVERIFY(!check.run.isRunning());
+        check.run.start();
+        QTRY_COMPARE(nntp.connectionCount(), 4);
+        nntp.send(3, "200 hi\r\n");
+        QTRY_COMPARE(nntp.commands().size(), 1);
+        check.run.cancel(); // while asking: the connections close, and what comes later is not handled
+        QCOMPARE(check.row(1), QStringLiteral("Queued 0/0"));
+        for (int connection = 1; connection <= 4; ++connection) {
+            QTRY_VERIFY(!nntp.isConnected(connection));
+            nntp.send(connection, "200 hi\r\n223 0 <m1@x>\r\n");
+        }
+        QTest::qWait(50);
+        QCOMPARE(nntp.commands().size(), 1);
+        QCOMPARE(check.log.size(), 2); // the two "Initializing" lines
+        QCOMPARE(check.finishedCount, 0);
+
+        // A new check after a cancel in a later pass asks the whole NZB again, not what that pass had left.
+        first.script({"STAT <m1@x>=430 no"});
+        silent.respond = nullptr;
+        Check later({{2, ids(2)}}, {server(first.port()), server(silent.port(), 1, QStringLiteral("silent"))});
+        later.run.start();
+        QTRY_COMPARE(silent.connectionCount(), 1);
+        later.run.cancel();
+        later.run.start();
+        QTRY_COMPARE(first.commands().filter(QStringLiteral("STAT <m2@x>")).size(), 2);
+        later.run.cancel();
+        nntp.autoGreet = true;
+        nntp.respond = [](int, const QByteArray &command) { return ScriptedNntpServer::standardReply(command); };
+        check.run.start();
+        QVERIFY(check.waitForEnd());
+        QCOMPARE(check.row(1), QStringLiteral("Available 2/2"));
     }
-    QTest::qWait(50);
-    QCOMPARE(nntp.commands().size(), 1);
-    QCOMPARE(check.log.size(), 2); // the two "Initializing" lines
-    QCOMPARE(check.finishedCount, 0);
 
-    // A new check after a cancel in a later pass asks the whole NZB again, not what that pass had left.
-    first.script({"STAT <m1@x>=430 no"});
-    silent.respond = nullptr;
-    Check later({{2, ids(2)}}, {server(first.port()), server(silent.port(), 1, QStringLiteral("silent"))});
-    later.run.start();
-    QTRY_COMPARE(silent.connectionCount(), 1);
-    later.run.cancel();
-    later.run.start();
-    QTRY_COMPARE(first.commands().filter(QStringLiteral("STAT <m2@x>")).size(), 2);
-    later.run.cancel();
-    nntp.autoGreet = true;
-    nntp.respond = [](int, const QByteArray &command) { return ScriptedNntpServer::standardReply(command); };
-    check.run.start();
-    QVERIFY(check.waitForEnd());
-    QCOMPARE(check.row(1), QStringLiteral("Available 2/2"));
-}
-
-void TestCheckRun::clampsHandEditedValues()
-{
-    const auto record = [](const char *port, const char *threads) {
-        const CheckServer s = CheckServer::fromRecord({{}, {}, QLatin1String(port), QLatin1String(threads), {}, QStringLiteral("K01pw"), true});
-        return QStringLiteral("%1 %2 %3").arg(s.port).arg(s.connections).arg(s.password);
-    };
-    QCOMPARE(QStringList({record("119", "0"), record("119", "many"), record("563", "25"), record("70000", "4"), record("0", "")}),
-             QStringList({"119 1 pw", "119 1 pw", "563 10 pw", "0 4 pw", "0 1 pw"}));
-}
+    void clampsHandEditedValues()
+    {
+        const auto record = [](const char *port, const char *threads) {
+            const CheckServer s = CheckServer::fromRecord({{}, {}, QLatin1String(port), QLatin1String(threads), {}, QStringLiteral("K01pw"), true});
+            return QStringLiteral("%1 %2 %3").arg(s.port).arg(s.connections).arg(s.password);
+        };
+        QCOMPARE(QStringList({record("119", "0"), record("119", "many"), record("563", "25"), record("70000", "4"), record("0", "")}),
+                 QStringList({"119 1 pw", "119 1 pw", "563 10 pw", "0 4 pw", "0 1 pw"}));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCheckRun)
 #include "tst_checkrun.moc"

@@ -8,41 +8,18 @@
 #include "settings/SettingsFile.h"
 
 #include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
-
-class TestCheckTool : public QObject
-{
-    Q_OBJECT
-private Q_SLOTS:
-    void runs_data();
-    void runs();
-    void rejectsBadUsage();
-};
 
 namespace {
 
 const QString kSample = QStringLiteral(ORVALIS_TEST_DATA "/sample.nzb");
-const QString kCorpus = QStringLiteral(ORVALIS_CORPUS_DIR "/");
 
-QByteArray runTool(const QStringList &arguments, const QList<std::pair<QString, QString>> &placeholders = {})
+QByteArray runTool(const QStringList &arguments, const QList<std::pair<QString, QString>> &placeholders)
 {
-    QProcess process;
-    process.start(QStringLiteral(ORVALIS_CHECK_PATH), arguments);
-    // The event loop runs meanwhile: a test's own NNTP server answers the tool.
-    if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 20000))
-        process.kill();
-    QByteArray text = "exit " + QByteArray::number(process.exitCode()) + "\n" + process.readAllStandardOutput() + "== stderr\n" + process.readAllStandardError();
+    QByteArray text = runCheckTool(arguments);
     for (const auto &[actual, placeholder] : placeholders)
         text.replace(actual.toUtf8(), placeholder.toUtf8());
     return text;
-}
-
-QByteArray sampleBytes()
-{
-    QFile sample(kSample);
-    return sample.open(QIODevice::ReadOnly) ? sample.readAll() : QByteArray();
 }
 
 SettingsContents settings(const ScriptedNntpServer &off, const ScriptedNntpServer &on, bool ticked, const char *threads)
@@ -56,87 +33,81 @@ SettingsContents settings(const ScriptedNntpServer &off, const ScriptedNntpServe
 
 } // namespace
 
-void TestCheckTool::runs_data()
+class TestCheckTool : public QObject
 {
-    QTest::addColumn<QStringList>("arguments"); // FILE: the row's file in a temporary folder, COMPLETE an NZB of two parts; PORT1, PORT2: the servers'
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QList<QByteArray>>("rules"); // of the first scripted server; the second has the standard ones
-    const QStringList dump{"--dump", "--now", "2026-12-07T12:00:00"};
-    QTest::newRow("dump") << dump + QStringList{kSample} << QByteArray() << QList<QByteArray>();
-    QTest::newRow("names only, blanks around the path") << dump + QStringList{"--names-only", "  " + kSample + "  "} << QByteArray() << QList<QByteArray>();
-    QTest::newRow("control bytes in a subject") << QStringList{"--dump", "--now", "1970-01-03T00:00:00", "FILE"}
-                                                << QByteArray("<nzb><file subject=\"a&#9;b&#10;c&#13;d&#27;[2J \xC3\xA9 (1/1)\" date=\"86400\"><groups><group>alt.x"
-                                                              "</group></groups><segments><segment>id@x</segment></segments></file></nzb>") << QList<QByteArray>();
-    QTest::newRow("parse error") << QStringList{"--dump", "FILE"} << QByteArray("<nzb>\n<file>\n</nzb>\n") << QList<QByteArray>();
-    QTest::newRow("no such file") << QStringList{"--dump", "none.nzb"} << QByteArray() << QList<QByteArray>();
-    QTest::newRow("no files") << QStringList{"--dump", "FILE"} << QByteArray("<nzb/>") << QList<QByteArray>();
-    QTest::newRow("too large") << QStringList{"--dump", "FILE"} << QByteArray("huge") << QList<QByteArray>();
-    QTest::newRow("gzip") << dump + QStringList{"FILE"} << gzipped(sampleBytes()) << QList<QByteArray>();
-    QByteArray badCrc = gzipped(sampleBytes());
-    badCrc[badCrc.size() - 8] = char(badCrc[badCrc.size() - 8] ^ 0xff);
-    QTest::newRow("gzip with a bad CRC") << QStringList{"--dump", "FILE"} << badCrc << QList<QByteArray>();
-    // The NZB format's own example, and subjects whose quotes are written as &#34; or &amp;quot;.
-    QTest::newRow("corpus: the format's example") << QStringList{"--dump", "--now", "2003-12-18T00:00:00", kCorpus + "ravencentric-nzb--spec_example.nzb"}
-                                                  << QByteArray() << QList<QByteArray>();
-    QTest::newRow("corpus: encoded quotes") << dump + QStringList{"--names-only", kCorpus + "rclone-usenet--encode.nzb"} << QByteArray() << QList<QByteArray>();
-    QTest::newRow("one server, with files") << QStringList{"--now", "2026-12-07T12:00:00", "--files", "--server", "127.0.0.1:PORT1", kSample}
-                                            << QByteArray() << QList<QByteArray>{"STAT <part3of3.holiday@example.invalid>=430 no such article"};
-    // A second server that has the article leaves nothing missing but the parts never posted.
-    QTest::newRow("servers in order, one refusing, one logging in") << QStringList{"--now", "2026-12-07T12:00:00", "--server", "127.0.0.1:PORT1:10", "--server", "[::1]:1:1", "--server",
-                                                                                   "127.0.0.1:PORT2:1:user:pass:word", kSample}
-                                                                    << QByteArray() << QList<QByteArray>{"STAT <part3of3.holiday@example.invalid>=430 no"};
-    QTest::newRow("ticked servers of a settings file") << QStringList{"--settings", "FILE", "COMPLETE"} << QByteArray("ticked") << QList<QByteArray>();
-    QTest::newRow("no server ticked") << QStringList{"--settings", "FILE", kSample} << QByteArray("unticked") << QList<QByteArray>();
-    QTest::newRow("no settings file") << QStringList{"--settings", "none.dat", kSample} << QByteArray() << QList<QByteArray>();
-    QTest::newRow("the timeout of the settings") << QStringList{"--now", "2026-12-07T12:00:00", "--settings", "FILE", kSample} << QByteArray("ticked") << QList<QByteArray>{"STAT="};
-    QTest::newRow("the timeout given") << QStringList{"--now", "2026-12-07T12:00:00", "--timeout", "2", "--settings", "FILE", kSample} << QByteArray("ticked") << QList<QByteArray>{"STAT="};
-}
-
-void TestCheckTool::runs()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QByteArray, file);
-    QFETCH(QList<QByteArray>, rules);
-    if (arguments.last().startsWith(kCorpus) && !QFile::exists(arguments.last()))
-        QSKIP("The corpus of real NZB files is not present.");
-    ScriptedNntpServer first, second;
-    first.script(rules);
-    second.script({"AUTHINFO user=381 more", "AUTHINFO pass=281 in"});
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("row.file"));
-    QFile huge(path);
-    if (file == "huge") // refused by its size before a byte of it is read (the file is sparse)
-        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize((qint64(1) << 30) + 1));
-    else if (file == "ticked" || file == "unticked")
-        QVERIFY(!SaveSettingsFile(path, settings(second, first, file == "ticked", rules.isEmpty() ? "2" : "1")));
-    else if (!file.isEmpty())
-        writeTestFile(dir, QStringLiteral("row.file"), file);
-    const QString complete = writeTestFile(dir, QStringLiteral("complete.nzb"), "<nzb><file subject='a (1/2)'><segments><segment>a@x</segment><segment>b@x</segment></segments></file></nzb>");
-    arguments.replaceInStrings(QStringLiteral("COMPLETE"), complete).replaceInStrings(QStringLiteral("FILE"), path).replaceInStrings(QStringLiteral("none."), dir.filePath(QStringLiteral("none.")));
-    arguments.replaceInStrings(QStringLiteral("PORT1"), QString::number(first.port())).replaceInStrings(QStringLiteral("PORT2"), QString::number(second.port()));
-    QByteArray text = runTool(arguments, {{dir.path(), "TMP"}, {kSample, "SAMPLE"}, {kCorpus, "CORPUS/"}, {QString::number(first.port()), "PORT1"},
-                                          {QString::number(second.port()), "PORT2"}});
-    for (const ScriptedNntpServer *nntp : {&first, &second})
-        text += "== " + QByteArray::number(nntp->connectionCount()) + " connection(s)\n" + nntp->commands().filter(QStringLiteral("AUTHINFO")).join(u'\n').toUtf8();
-    COMPARE_GOLDEN(QStringLiteral("check-tool-%1.txt").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression(QStringLiteral("[^a-zA-Z0-9]+")), QStringLiteral("-")).toLower()), text);
-}
-
-void TestCheckTool::rejectsBadUsage()
-{
-    const QStringList runs{"", "--dump", "--dump SAMPLE SAMPLE", "--dump --fast SAMPLE", "--dump --now yesterday SAMPLE", "--dump --now 2026-12-07T12:00 SAMPLE",
-                           "--pipeline 0 SAMPLE", "--pipeline 101 SAMPLE", "--pipeline x SAMPLE", "--pipeline +4 SAMPLE", "--pipeline  SAMPLE",
-                           "--timeout -1 SAMPLE", "--timeout 1s SAMPLE", "--timeout 2000001 SAMPLE", "--timeout  SAMPLE", "--ca-file SAMPLE SAMPLE",
-                           "--server localhost SAMPLE", "--server localhost:0 SAMPLE", "--server localhost:119:11 SAMPLE", "--server localhost:http SAMPLE",
-                           "--server :119 SAMPLE"};
-    QByteArray text;
-    for (const QString &run : runs) {
-        QStringList arguments = run.split(u' ', Qt::SkipEmptyParts);
-        if (run.contains(QLatin1String("  "))) // an empty value
-            arguments.insert(1, QString());
-        text += "$ " + run.toUtf8() + '\n' + runTool(arguments.replaceInStrings(QStringLiteral("SAMPLE"), kSample), {{kSample, "SAMPLE"}});
+    Q_OBJECT
+private Q_SLOTS:
+    void runs_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // FILE: the row's file in a temporary folder, COMPLETE an NZB of two parts; PORT1, PORT2: the servers'
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QList<QByteArray>>("rules"); // of the first scripted server; the second has the standard ones
+        const QStringList dump{"--dump", "--now", "2026-12-07T12:00:00"};
+        QTest::newRow("dump") << dump + QStringList{kSample} << QByteArray() << QList<QByteArray>();
+        QTest::newRow("names only, blanks around the path") << dump + QStringList{"--names-only", "  " + kSample + "  "} << QByteArray() << QList<QByteArray>();
+        QTest::newRow("control bytes in a subject") << QStringList{"--dump", "--now", "1970-01-03T00:00:00", "FILE"}
+                                                    << QByteArray("<nzb><file subject=\"a&#9;b&#10;c&#13;d&#27;[2J \xC3\xA9 (1/1)\" date=\"86400\"><groups><group>alt.x"
+                                                                  "</group></groups><segments><segment>id@x</segment></segments></file></nzb>") << QList<QByteArray>();
+        QTest::newRow("parse error") << QStringList{"--dump", "FILE"} << QByteArray("<nzb>\n<file>\n</nzb>\n") << QList<QByteArray>();
+        QTest::newRow("no such file") << QStringList{"--dump", "none.nzb"} << QByteArray() << QList<QByteArray>();
+        QTest::newRow("too large") << QStringList{"--dump", "FILE"} << QByteArray("huge") << QList<QByteArray>();
+        QTest::newRow("gzip") << dump + QStringList{"FILE"} << gzipped(testData(QStringLiteral("sample.nzb"))) << QList<QByteArray>();
+        QTest::newRow("one server, with files") << QStringList{"--now", "2026-12-07T12:00:00", "--files", "--server", "127.0.0.1:PORT1", kSample}
+                                                << QByteArray() << QList<QByteArray>{"STAT <part3of3.holiday@example.invalid>=430 no such article"};
+        // A second server that has the article leaves nothing missing but the parts never posted.
+        QTest::newRow("servers in order, one refusing, one logging in") << QStringList{"--now", "2026-12-07T12:00:00", "--server", "127.0.0.1:PORT1:10", "--server", "[::1]:1:1", "--server",
+                                                                                       "127.0.0.1:PORT2:1:user:pass:word", kSample}
+                                                                        << QByteArray() << QList<QByteArray>{"STAT <part3of3.holiday@example.invalid>=430 no"};
+        QTest::newRow("ticked servers of a settings file") << QStringList{"--settings", "FILE", "COMPLETE"} << QByteArray("ticked") << QList<QByteArray>();
+        QTest::newRow("no server ticked") << QStringList{"--settings", "FILE", kSample} << QByteArray("unticked") << QList<QByteArray>();
+        QTest::newRow("no settings file") << QStringList{"--settings", "none.dat", kSample} << QByteArray() << QList<QByteArray>();
+        QTest::newRow("the timeout of the settings") << QStringList{"--now", "2026-12-07T12:00:00", "--settings", "FILE", kSample} << QByteArray("ticked") << QList<QByteArray>{"STAT="};
+        QTest::newRow("the timeout given") << QStringList{"--now", "2026-12-07T12:00:00", "--timeout", "2", "--settings", "FILE", kSample} << QByteArray("ticked") << QList<QByteArray>{"STAT="};
     }
-    COMPARE_GOLDEN("check-tool-usage.txt", text);
-}
+
+    void runs()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, file);
+        QFETCH(QList<QByteArray>, rules);
+        ScriptedNntpServer first, second;
+        first.script(rules);
+        second.script({"AUTHINFO user=381 more", "AUTHINFO pass=281 in"});
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("row.file"));
+        QFile huge(path);
+        if (file == "huge") // refused by its size before a byte of it is read (the file is sparse)
+            QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize((qint64(1) << 30) + 1));
+        else if (file == "ticked" || file == "unticked")
+            QVERIFY(!SaveSettingsFile(path, settings(second, first, file == "ticked", rules.isEmpty() ? "2" : "1")));
+        else if (!file.isEmpty())
+            writeTestFile(dir, QStringLiteral("row.file"), file);
+        const QString complete = writeTestFile(dir, QStringLiteral("complete.nzb"), "<nzb><file subject='a (1/2)'><segments><segment>a@x</segment><segment>b@x</segment></segments></file></nzb>");
+        arguments.replaceInStrings(QStringLiteral("COMPLETE"), complete).replaceInStrings(QStringLiteral("FILE"), path).replaceInStrings(QStringLiteral("none."), dir.filePath(QStringLiteral("none.")));
+        arguments.replaceInStrings(QStringLiteral("PORT1"), QString::number(first.port())).replaceInStrings(QStringLiteral("PORT2"), QString::number(second.port()));
+        QByteArray text = runTool(arguments, {{dir.path(), "TMP"}, {kSample, "SAMPLE"}, {QString::number(first.port()), "PORT1"},
+                                              {QString::number(second.port()), "PORT2"}});
+        for (const ScriptedNntpServer *nntp : {&first, &second})
+            text += "== " + QByteArray::number(nntp->connectionCount()) + " connection(s)\n" + nntp->commands().filter(QStringLiteral("AUTHINFO")).join(u'\n').toUtf8();
+        COMPARE_GOLDEN(QStringLiteral("check-tool-%1.txt").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression(QStringLiteral("[^a-zA-Z0-9]+")), QStringLiteral("-")).toLower()), text);
+    }
+
+    void rejectsBadUsage()
+    {
+        const QStringList runs{"", "--dump", "--dump SAMPLE SAMPLE", "--dump --fast SAMPLE", "--dump --now yesterday SAMPLE", "--dump --now 2026-12-07T12:00 SAMPLE",
+                               "--pipeline 0 SAMPLE", "--pipeline 101 SAMPLE", "--pipeline x SAMPLE", "--pipeline +4 SAMPLE", "--pipeline  SAMPLE",
+                               "--timeout -1 SAMPLE", "--timeout 1s SAMPLE", "--timeout 2000001 SAMPLE", "--timeout  SAMPLE", "--ca-file SAMPLE SAMPLE",
+                               "--server localhost SAMPLE", "--server localhost:0 SAMPLE", "--server localhost:119:11 SAMPLE", "--server localhost:http SAMPLE", "--server :119 SAMPLE"};
+        QByteArray text;
+        for (const QString &run : runs) {
+            QStringList arguments = run.split(u' ', Qt::SkipEmptyParts);
+            if (run.contains(QLatin1String("  "))) // an empty value
+                arguments.insert(1, QString());
+            text += "$ " + run.toUtf8() + '\n' + runTool(arguments.replaceInStrings(QStringLiteral("SAMPLE"), kSample), {{kSample, "SAMPLE"}});
+        }
+        COMPARE_GOLDEN("check-tool-usage.txt", text);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCheckTool)
 #include "tst_checktool.moc"

@@ -8,7 +8,6 @@
 #include "ui/MainWindow.h"
 
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QTcpSocket>
 #include <QTest>
@@ -21,22 +20,9 @@ constexpr quint16 kTlsPort = 1563; // with AUTHINFO and the self-signed certific
 const QString kCertificate = QStringLiteral("/tmp/orvalis-inn2/etc/cert.pem");
 
 // Three files: one complete, one with two segments the server lacks, one listing 10 of 12 parts.
-QByteArray postedNzb()
-{
-    QByteArray xml = "<nzb><file date='1704067200' subject='\"abc.bin\" yEnc (1/3)'><groups><group>alt.binaries.test</group>"
-                     "</groups><segments>";
-    for (int part = 1; part <= 3; ++part)
-        xml += "<segment>part" + QByteArray::number(part) + "of3.abc@test</segment>";
-    xml += "</segments></file><file date='1704067200' subject='\"gen.bin\" yEnc (1/22)'><segments>";
-    for (int i = 1; i <= 20; ++i)
-        xml += "<segment>gen-" + QByteArray::number(i) + "@test</segment>";
-    xml += "<segment>nope-1@test</segment><segment>nope-2@test</segment></segments></file>"
-           "<file date='1704067200' subject='\"more.bin\" yEnc (1/12)'><segments>";
-    for (int i = 21; i <= 30; ++i)
-        xml += "<segment>gen-" + QByteArray::number(i) + "@test</segment>";
-    return xml + "</segments></file></nzb>";
-}
-
+const QString kNzb = QStringLiteral(ORVALIS_TEST_DATA "/inn2-posted.nzb");
+// All three parts of abc.rar are there, one of the two of abc.par2 is not.
+const QString kRepairNzb = QStringLiteral(ORVALIS_TEST_DATA "/inn2-repair.nzb");
 const QByteArray kReport = "Parts checked: 35\nUndownloadable parts: 4\n10.81% of the data can't be downloaded!\n\n"
                            "Repair: unknown, the NZB has no par2 recovery files.\nNot covered by par2: gen.bin\n"
                            "Not covered by par2: more.bin\n";
@@ -49,86 +35,7 @@ bool serverUp(quint16 port)
     return probe.waitForConnected(2000);
 }
 
-// All three parts of abc.rar are there, one of the two of abc.par2 is not.
-const QByteArray kRepairNzb = "<nzb><file subject='\"abc.rar\" yEnc (1/3)'><segments><segment>part1of3.abc@test</segment>"
-                              "<segment>part2of3.abc@test</segment><segment>part3of3.abc@test</segment></segments></file>"
-                              "<file subject='\"abc.par2\" yEnc (1/2)'><segments><segment>par1of2.abc@test</segment>"
-                              "<segment>par2of2.abc@test</segment></segments></file></nzb>";
 const QString kNotNeeded = QStringLiteral("Repair: not needed, every data article was found.");
-
-// Standard output of orvalis-check when it exits with `exitCode`.
-QByteArray runTool(const QStringList &arguments, int exitCode = 1)
-{
-    QProcess process;
-    process.start(QStringLiteral(ORVALIS_CHECK_PATH), arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != exitCode)
-        return "exit code " + QByteArray::number(process.exitCode());
-    return process.readAllStandardOutput();
-}
-
-} // namespace
-
-class TestInn2 : public QObject
-{
-    Q_OBJECT
-private Q_SLOTS:
-    void initTestCase();
-    void commandLineReportsWhatWasPosted_data();
-    void commandLineReportsWhatWasPosted();
-    void refusesAnUntrustedCertificate();
-    void windowShowsTheSameResults();
-    void aLostPar2ArticleNeedsNoRepair();
-
-private:
-    QTemporaryDir m_dir;
-    QString m_nzb;
-};
-
-void TestInn2::initTestCase()
-{
-    if (!serverUp(kPlainPort) || !serverUp(kAuthPort) || !serverUp(kTlsPort)) {
-        if (qEnvironmentVariableIsSet("ORVALIS_REQUIRE_INN2"))
-            QFAIL("INN 2 is not listening on 127.0.0.1:1119, 1120 and 1563; tools/inn2/inn2-up.sh starts it");
-        QSKIP("INN 2 is not running on loopback (tools/inn2/inn2-up.sh starts it)");
-    }
-    m_nzb = writeTestFile(m_dir, QStringLiteral("posted.nzb"), postedNzb());
-}
-
-void TestInn2::commandLineReportsWhatWasPosted_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QByteArray>("holds"); // besides one "Article not found: " line for each of nope-1 and nope-2
-    const QStringList tls{"--tls", "--ca-file", kCertificate};
-    QTest::newRow("1 connection") << QStringList{"--server", "127.0.0.1:1119:1"} << QByteArray();
-    QTest::newRow("10 connections") << QStringList{"--server", "127.0.0.1:1119:10"} << QByteArray();
-    QTest::newRow("1 connection, logged in") << QStringList{"--server", "127.0.0.1:1120:1:tester:s3cret"} << QByteArray();
-    QTest::newRow("10 connections, logged in") << QStringList{"--server", "127.0.0.1:1120:10:tester:s3cret"} << QByteArray();
-    QTest::newRow("2 connections, 16 queries each") << QStringList{"--server", "127.0.0.1:1119:2", "--pipeline", "16"} << QByteArray();
-    QTest::newRow("TLS, logged in") << tls + QStringList{"--server", "127.0.0.1:1563:4:tester:s3cret"} << QByteArray();
-    QTest::newRow("TLS, logged in, pipelined") << tls + QStringList{"--server", "localhost:1563:1:tester:s3cret", "--pipeline", "8"} << QByteArray();
-    QTest::newRow("refused login, then the next server")
-        << QStringList{"--server", "127.0.0.1:1120:4", "--server", "127.0.0.1:1119:4"}
-        << QByteArray("Initializing newsserver: 127.0.0.1:1120\n480 Authentication required for command\nTerminating newsserver: 127.0.0.1:1120\n");
-}
-
-void TestInn2::commandLineReportsWhatWasPosted()
-{
-    QFETCH(QStringList, options);
-    QFETCH(QByteArray, holds);
-    const QByteArray out = runTool(QStringList{"--files"} + options + QStringList{m_nzb});
-    QVERIFY2(out.endsWith(kReport + kFiles) && out.contains(holds), out.constData());
-    const QList<QByteArray> lines = out.split('\n');
-    QCOMPARE(lines.count("Article not found: nope-1@test") + 10 * lines.count("Article not found: nope-2@test"), 11);
-    QCOMPARE(out.count("Article not found: "), 2);
-}
-
-// Without the test's certificate among the trusted ones, the TLS server is refused.
-void TestInn2::refusesAnUntrustedCertificate()
-{
-    const QByteArray out = runTool({"--tls", "--server", "127.0.0.1:1563:1:tester:s3cret", m_nzb});
-    QVERIFY2(out.contains("\nServer error: 13 - TLS error: The certificate is self-signed, and untrusted\n"
-                          "Parts checked: 35\nUndownloadable parts: 37\n100% of the data can't be downloaded!\n\n"), out.constData());
-}
 
 // Checks `path` in the window with the one server given; the window stays for the caller.
 std::unique_ptr<MainWindow> checkInWindow(const ServerRecord &server, const QString &path, QStringList &shown)
@@ -145,34 +52,83 @@ std::unique_ptr<MainWindow> checkInWindow(const ServerRecord &server, const QStr
     return window;
 }
 
-void TestInn2::windowShowsTheSameResults()
-{
-    QStringList shown;
-    const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1120"), QStringLiteral("10"),
-                                       QStringLiteral("tester"), QStringLiteral("K01s3cret"), true},
-                                      m_nzb, shown);
-    QCOMPARE(shown, QStringList{QStringLiteral("I Orvalis: Finished checking NZB file.")});
-    const NzbModel &nzb = window->nzb();
-    QCOMPARE(nzb.item(1).status, ItemStatus::Available);
-    QCOMPARE(nzb.item(2).status, ItemStatus::Missing);
-    QCOMPARE(nzb.item(2).available, QStringLiteral("20"));
-    QCOMPARE(nzb.item(3).available, QStringLiteral("10"));
-    const QStringList log = window->activityLog().lines();
-    QCOMPARE(log.mid(log.size() - 7), QString::fromLatin1(kReport).split(u'\n').mid(0, 7));
-}
+} // namespace
 
-void TestInn2::aLostPar2ArticleNeedsNoRepair()
+class TestInn2 : public QObject
 {
-    const QString nzb = writeTestFile(m_dir, QStringLiteral("repair.nzb"), kRepairNzb);
-    const QByteArray out = runTool({"--server", "127.0.0.1:1119:2", nzb}, 5);
-    QVERIFY2(out.endsWith("Undownloadable parts: 1\n20% of the data can't be downloaded!\n\n" + kNotNeeded.toLatin1() + '\n'),
-             out.constData());
-    QStringList shown;
-    const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1119"), QStringLiteral("2"),
-                                       {}, {}, true},
-                                      nzb, shown);
-    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("StatusText"))->text(), u' ' + kNotNeeded);
-}
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!serverUp(kPlainPort) || !serverUp(kAuthPort) || !serverUp(kTlsPort)) {
+            if (qEnvironmentVariableIsSet("ORVALIS_REQUIRE_INN2"))
+                QFAIL("INN 2 is not listening on 127.0.0.1:1119, 1120 and 1563; tools/inn2/inn2-up.sh starts it");
+            QSKIP("INN 2 is not running on loopback (tools/inn2/inn2-up.sh starts it)");
+        }
+    }
+
+    void commandLineReportsWhatWasPosted_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("holds"); // besides one "Article not found: " line for each of nope-1 and nope-2
+        const QStringList tls{"--tls", "--ca-file", kCertificate};
+        QTest::newRow("1 connection") << QStringList{"--server", "127.0.0.1:1119:1"} << QByteArray();
+        QTest::newRow("10 connections") << QStringList{"--server", "127.0.0.1:1119:10"} << QByteArray();
+        QTest::newRow("1 connection, logged in") << QStringList{"--server", "127.0.0.1:1120:1:tester:s3cret"} << QByteArray();
+        QTest::newRow("10 connections, logged in") << QStringList{"--server", "127.0.0.1:1120:10:tester:s3cret"} << QByteArray();
+        QTest::newRow("2 connections, 16 queries each") << QStringList{"--server", "127.0.0.1:1119:2", "--pipeline", "16"} << QByteArray();
+        QTest::newRow("TLS, logged in") << tls + QStringList{"--server", "127.0.0.1:1563:4:tester:s3cret"} << QByteArray();
+        QTest::newRow("TLS, logged in, pipelined") << tls + QStringList{"--server", "localhost:1563:1:tester:s3cret", "--pipeline", "8"} << QByteArray();
+        QTest::newRow("refused login, then the next server") << QStringList{"--server", "127.0.0.1:1120:4", "--server", "127.0.0.1:1119:4"}
+            << QByteArray("Initializing newsserver: 127.0.0.1:1120\n480 Authentication required for command\nTerminating newsserver: 127.0.0.1:1120\n");
+    }
+
+    void commandLineReportsWhatWasPosted()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, holds);
+        const QByteArray out = runCheckTool(QStringList{"--files"} + options + QStringList{kNzb});
+        QVERIFY2(out.startsWith("exit 1\n") && out.contains(kReport + kFiles + "== stderr\n") && out.contains(holds), out.constData());
+        const QList<QByteArray> lines = out.split('\n');
+        QCOMPARE(lines.count("Article not found: nope-1@test") + 10 * lines.count("Article not found: nope-2@test"), 11);
+        QCOMPARE(out.count("Article not found: "), 2);
+    }
+
+    // Without the test's certificate among the trusted ones, the TLS server is refused.
+    void refusesAnUntrustedCertificate()
+    {
+        const QByteArray out = runCheckTool({"--tls", "--server", "127.0.0.1:1563:1:tester:s3cret", kNzb});
+        QVERIFY2(out.startsWith("exit 1\n") && out.contains("\nServer error: 13 - TLS error: The certificate is self-signed, and untrusted\n"
+                              "Parts checked: 35\nUndownloadable parts: 37\n100% of the data can't be downloaded!\n\n"), out.constData());
+    }
+
+    void windowShowsTheSameResults()
+    {
+        QStringList shown;
+        const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1120"), QStringLiteral("10"),
+                                           QStringLiteral("tester"), QStringLiteral("K01s3cret"), true},
+                                          kNzb, shown);
+        QCOMPARE(shown, QStringList{QStringLiteral("I Orvalis: Finished checking NZB file.")});
+        const NzbModel &nzb = window->nzb();
+        QCOMPARE(nzb.item(1).status, ItemStatus::Available);
+        QCOMPARE(nzb.item(2).status, ItemStatus::Missing);
+        QCOMPARE(nzb.item(2).available, QStringLiteral("20"));
+        QCOMPARE(nzb.item(3).available, QStringLiteral("10"));
+        const QStringList log = window->activityLog().lines();
+        QCOMPARE(log.mid(log.size() - 7), QString::fromLatin1(kReport).split(u'\n').mid(0, 7));
+    }
+
+    void aLostPar2ArticleNeedsNoRepair()
+    {
+        const QByteArray out = runCheckTool({"--server", "127.0.0.1:1119:2", kRepairNzb});
+        QVERIFY2(out.startsWith("exit 5\n") && out.endsWith("Undownloadable parts: 1\n20% of the data can't be downloaded!\n\n" + kNotNeeded.toLatin1() + "\n== stderr\n"),
+                 out.constData());
+        QStringList shown;
+        const auto window = checkInWindow({QStringLiteral("inn2"), QStringLiteral("127.0.0.1"), QStringLiteral("1119"), QStringLiteral("2"), {}, {}, true},
+                                          kRepairNzb, shown);
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("StatusText"))->text(), u' ' + kNotNeeded);
+    }
+};
 
 QTEST_MAIN(TestInn2)
 #include "tst_inn2.moc"

@@ -38,11 +38,10 @@ private Q_SLOTS:
     void loadsByEveryRoute()
     {
         QTemporaryDir dir;
-        QFile sample(kSample);
-        QVERIFY(sample.open(QIODevice::ReadOnly) && sample.copy(dir.filePath(QStringLiteral("with blanks.nzb"))));
+        QVERIFY(QFile::copy(kSample, dir.filePath(QStringLiteral("with blanks.nzb"))));
         const QString one = writeTestFile(dir, QStringLiteral("one.nzb"), "<nzb><file subject=\"a (1/1)\"><segments><segment>a@x</segment></segments></file></nzb>");
         writeTestFile(dir, QStringLiteral("broken.nzb"), "<nzb>\n<file>\n");
-        writeTestFile(dir, QStringLiteral("sample.nzb.gz"), gzipped(sample.readAll()));
+        writeTestFile(dir, QStringLiteral("sample.nzb.gz"), gzipped(readBytes(kSample)));
         writeTestFile(dir, QStringLiteral("cut.nzb.gz"), gzipped("<nzb>\n").chopped(3));
         QString notes;
         for (const char *row : {"load:SAMPLE  ", "names only:SAMPLE", "load:DIR/broken.nzb", "load:DIR/missing.nzb", "load:DIR/cut.nzb.gz", "button:",
@@ -105,8 +104,7 @@ private Q_SLOTS:
             m_dialogAnswer = path; // none: the dialog was cancelled
             child<QPushButton>(m_window, "cmdSaveLog")->click();
         }
-        QFile saved(dir.filePath(QStringLiteral("log.txt")));
-        QVERIFY(saved.open(QIODevice::ReadOnly) && saved.readAll() == m_window->activityLog().copyText().toUtf8());
+        QCOMPARE(readBytes(dir.filePath(QStringLiteral("log.txt"))), m_window->activityLog().copyText().toUtf8());
         QVERIFY2(m_shown.size() == 1 && m_shown[0].startsWith(QStringLiteral("W Orvalis: The log could not be saved to %1.\r\n").arg(m_dialogAnswer)), qPrintable(taken(m_shown)));
         QCOMPARE(m_window->activityLog().lines(), log);
     }

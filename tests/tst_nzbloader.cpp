@@ -22,12 +22,6 @@ LoadOptions options(qint64 largest = kLargestUnpackedNzb)
     return result;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 // A load as orvalis-check --dump shows it: the log block, the warning, the group, the table's
 // cells and the queue; or the box's title and text.
 QString dump(const NzbLoadResult &result)
@@ -65,7 +59,7 @@ private Q_SLOTS:
     // of the last file that names one (else the previous one), text decoded and entities kept as written.
     void loadsOrRefuses()
     {
-        const QByteArray sample = readFile(QStringLiteral(ORVALIS_TEST_DATA "/sample.nzb"));
+        const QByteArray sample = testData(QStringLiteral("sample.nzb"));
         const qsizetype half = sample.indexOf("<segment ", sample.size() / 2) + 4;
         const QByteArray mismatch = "<?xml version=\"1.0\"?>\r\n<nzb>\r\n<file subject=\"a\">\r\n</nzb>\r\n";
         const QByteArray mib = "<nzb><file subject=\"a\"/></nzb>" + QByteArray((1 << 20) - 30, '\n');
@@ -116,7 +110,7 @@ private Q_SLOTS:
             with.previousGroupName = QStringLiteral("alt.before");
             std::thread writer;
             bool sized = false;
-            const QByteArray bytes = row.bytes.startsWith('%') ? readFile(QStringLiteral(ORVALIS_TEST_DATA "/%1.nzb").arg(source)) : row.bytes;
+            const QByteArray bytes = row.bytes.startsWith('%') ? testData(source + QStringLiteral(".nzb")) : row.bytes;
             QString fromMemory;
             if (!bytes.startsWith('@')) {
                 fromMemory = dump(LoadNzbFromBytes(bytes, u' ' + path + u' ', with));
@@ -156,8 +150,7 @@ private Q_SLOTS:
         const auto count = [](const char *tag, QList<int> announced, QList<int> listed, const char *missing, QChar separator = u'.') {
             QByteArray files;
             for (qsizetype i = 0; i < announced.size(); ++i)
-                files += "<file subject=\"f (1/" + QByteArray::number(announced[i]) + ")\"><segments>"
-                         + QByteArray("<segment>s@x</segment>").repeated(listed[i]) + "</segments></file>";
+                files += "<file subject=\"f (1/" + QByteArray::number(announced[i]) + ")\"><segments>" + QByteArray("<segment>s@x</segment>").repeated(listed[i]) + "</segments></file>";
             QTest::newRow(tag) << files << separator << QStringLiteral("Message-ID's missing from the NZB: ") + missing;
         };
         count("48 of 50", {50}, {48}, "2 (4%)");
@@ -221,7 +214,7 @@ private Q_SLOTS:
         QString all;
         QHash<QString, QString> dumps;
         for (const QString &name : names) {
-            const QByteArray bytes = readFile(corpus.filePath(name));
+            const QByteArray bytes = readBytes(corpus.filePath(name));
             const QString text = dump(load(bytes));
             if (name.endsWith(QLatin1String(".nzb")))
                 QCOMPARE(dump(load(gzipped(bytes))), text);
@@ -237,8 +230,7 @@ private Q_SLOTS:
     {
         NzbLoadResult result = load("<nzb><file subject=\"a (1/2)\"><segments><segment>a@x</segment></segments></file></nzb>");
         NzbModel &model = *result.model;
-        model.setStatusIcons({QStringLiteral("queued"), QStringLiteral("checking"), QStringLiteral("available"),
-                              QStringLiteral("missing")});
+        model.setStatusIcons({QStringLiteral("queued"), QStringLiteral("checking"), QStringLiteral("available"), QStringLiteral("missing")});
         QCOMPARE(model.data(model.index(0, 0), Qt::DecorationRole).toString(), QStringLiteral("queued"));
         model.setItemStatus(1, ItemStatus::Missing);
         model.setItemAvailable(1, QStringLiteral("1"));

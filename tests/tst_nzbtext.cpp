@@ -32,8 +32,7 @@ private Q_SLOTS:
         // Only the two published declarations go, in any letter case; lookalikes stay.
         const QByteArray otherBlanks = QByteArray(v10).replace("EN\" ", "EN\"  ");
         const QByteArray v11 = QByteArray(v10).replace("1.0", "1.1");
-        QTest::newRow("doctypes") << "a" + v09 + "b" + v10.toLower() + "c" + v10 + v10 + "d<!-- x --><!" + otherBlanks + v11 + "<!"
-                                  << "abcd<!-- x --><!" + otherBlanks + v11 + "<!";
+        QTest::newRow("doctypes") << "a" + v09 + "b" + v10.toLower() + "c" + v10 + v10 + "d<!-- x --><!" + otherBlanks + v11 + "<!" << "abcd<!-- x --><!" + otherBlanks + v11 + "<!";
         QTest::newRow("doctype in upper case") << v09.toUpper() << QByteArray();
 
         const auto error = [](const char *tag, const QByteArray &bytes, const char *error) { QTest::newRow(tag) << bytes << QByteArray(error); };
@@ -52,11 +51,8 @@ private Q_SLOTS:
     void preparesText()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(QByteArray, prepared);
         const auto error = prepareText(bytes);
-        QCOMPARE(error ? QByteArray::number(error->code) + '@' + QByteArray::number(error->offset) + ' ' + error->reason.toUtf8()
-                       : bytes,
-                 prepared);
+        QTEST(error ? QByteArray::number(error->code) + '@' + QByteArray::number(error->offset) + ' ' + error->reason.toUtf8() : bytes, "prepared");
     }
 
     void countsLines()

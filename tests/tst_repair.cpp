@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 using namespace repair;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -65,106 +66,80 @@ FetchedFacts index(qint64 slice, const std::vector<std::pair<QString, qint64>> &
 
 } // namespace
 
+using Described = std::vector<std::pair<QString, qint64>>;
+Q_DECLARE_METATYPE(Described)
+
 class TestRepair : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void decodesYencParts_data();
-    void decodesYencParts();
-    void judgesInBlocks_data();
-    void judgesInBlocks();
+    void decodesYencParts_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("outcome"); // begin:bytes, or the error
+        const QByteArray data("\xd6\xe0\xe3\x13=.x\x00\xff", 9); // bytes that encode to NUL, CR, LF, '=' and a dot
+        const QByteArray ypart = "=ypart begin=2 end=10\r\n";
+        QTest::newRow("escapes") << article(data, ypart, "=yend size=9 part=1 pcrc32=" + crc(data)) << "2:" + QString::fromLatin1(data.toHex());
+        QTest::newRow("no CRC given") << article(data, ypart, "=yend size=9 part=1") << "2:" + QString::fromLatin1(data.toHex());
+        QTest::newRow("CRC wrong") << article(data, ypart, "=yend size=9 part=1 pcrc32=1234") << "the part's CRC32 disagrees with its =yend line";
+        QTest::newRow("size wrong") << article(data, ypart, "=yend size=8 part=1") << "the part's size disagrees with its =yend line";
+        QTest::newRow("part beyond the file") << article(data, "=ypart begin=2 end=11\r\n", "=yend size=9") << "the =ypart line is not valid";
+        QTest::newRow("cut short") << article(data, ypart, "").chopped(2) << "the body ends before its =yend line";
+        QTest::newRow("escape at the end") << QByteArray("=ybegin size=1 name=x\n=\n=yend size=0\n") << "an encoded line ends inside an escape";
+        QTest::newRow("no yEnc") << QByteArray("begin 644 x\n") << "the body holds no =ybegin line";
+    }
+
+    void decodesYencParts()
+    {
+        QFETCH(QByteArray, body);
+        const auto decoded = yenc::DecodeBody(body);
+        const auto *part = std::get_if<yenc::DecodedPart>(&decoded);
+        QTEST(part ? QString::number(part->begin) + u':' + QString::fromLatin1(part->data.toHex()) : std::get<QString>(decoded), "outcome");
+    }
+
+    void judgesInBlocks_data()
+    {
+        QTest::addColumn<std::vector<PostedFile>>("files");
+        QTest::addColumn<Described>("described"); // by the first set's index, at slices of 1,000 bytes
+        QTest::addColumn<QStringList>("lines");
+        const Described ab{{u"a.rar"_s, 3000}, {u"b.rar"_s, 2500}};
+        const auto set = [](const char *a, const char *b, const char *volume, qint64 partBytes = 1000) {
+            return std::vector<PostedFile>{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, a, partBytes), posted(u"b.rar"_s, b, partBytes), posted(u"s.vol0+3.par2"_s, volume, partBytes)};
+        };
+        const QString notNeeded = u"Repair: not needed, every data article was found."_s;
+        QTest::newRow("nothing missing") << set("+++", "+++", "++++") << ab << QStringList{notNeeded};
+        QTest::newRow("only a volume lost") << set("+++", "+++", "-+++") << ab << QStringList{notNeeded};
+        QTest::newRow("aligned, one not listed") << set("+-+", "+.+", "++++") << ab << QStringList{u"Repair: possible, needs 2 of 3 recovery block(s)."_s};
+        QTest::newRow("short last article") << set("+++", "++-", "++++") << ab << QStringList{u"Repair: possible, needs 1 of 3 recovery block(s)."_s};
+        // Articles of 700 bytes: the second of a.rar (3,300 bytes) lies across blocks 0 and 1.
+        QTest::newRow("across block edges") << set("+-+-+", "++-+", "+++++++", 700) << Described{{u"a.rar"_s, 3300}, {u"b.rar"_s, 2500}}
+                                            << QStringList{u"Repair: not possible, 2 recovery block(s) short (needs 5, 3 available)."_s};
+        // Recovery packets of 1,068 bytes at 0 and 1,432 (after three critical packets): the
+        // volume's second article hits both.
+        QTest::newRow("damaged volume") << set("+-+", "+++", "+-++") << ab << QStringList{u"Repair: possible, needs 1 of 1 recovery block(s)."_s};
+        QTest::newRow("described, not posted") << std::vector{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, "+++"), posted(u"s.vol0+3.par2"_s, "++++")}
+                                               << ab << QStringList{u"Repair: possible, needs 3 of 3 recovery block(s)."_s};
+        QTest::newRow("outside the set") << std::vector{posted(u"x.par2"_s, "+"), posted(u"x.vol0+1.par2"_s, "++"), posted(u"x.r00"_s, "+-"), posted(u"y.nfo"_s, "-")}
+                                         << Described{{u"x.r00"_s, 2000}} << QStringList{u"Repair: possible, needs 1 of 1 recovery block(s)."_s, u"Not covered by par2: y.nfo"_s};
+        QTest::newRow("no par2") << std::vector{posted(u"a.rar"_s, "+-")} << Described{}
+                                 << QStringList{u"Repair: unknown, the NZB has no par2 recovery files."_s, u"Not covered by par2: a.rar"_s};
+        QTest::newRow("two sets") << std::vector{posted(u"p.par2"_s, "+"), posted(u"p.vol0+1.par2"_s, "++"), posted(u"p.bin"_s, "-"), posted(u"q.PAR2"_s, "+"), posted(u"q.bin"_s, "+")}
+                                  << Described{{u"p.bin"_s, 1000}} << QStringList{u"Repair (p): possible, needs 1 of 1 recovery block(s)."_s, u"Repair (q): "_s + notNeeded.mid(8)};
+    }
+
+    void judgesInBlocks()
+    {
+        QFETCH(std::vector<PostedFile>, files);
+        QFETCH(Described, described);
+        std::vector<QString> names;
+        for (const PostedFile &file : files)
+            names.push_back(file.name);
+        std::map<int, FetchedFacts> facts;
+        if (!described.empty())
+            facts[0] = index(1000, described, files[1].segments.front().bytes);
+        QTEST(Judge(files, GroupByName(names), facts).lines(), "lines");
+    }
 };
-
-void TestRepair::decodesYencParts_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("outcome"); // begin:bytes, or the error
-    const QByteArray data("\xd6\xe0\xe3\x13=.x\x00\xff", 9); // bytes that encode to NUL, CR, LF, '=' and a dot
-    const QByteArray ypart = "=ypart begin=2 end=10\r\n";
-    QTest::newRow("escapes") << article(data, ypart, "=yend size=9 part=1 pcrc32=" + crc(data)) << "2:" + QString::fromLatin1(data.toHex());
-    QTest::newRow("no CRC given") << article(data, ypart, "=yend size=9 part=1") << "2:" + QString::fromLatin1(data.toHex());
-    QTest::newRow("CRC wrong") << article(data, ypart, "=yend size=9 part=1 pcrc32=1234")
-                               << "the part's CRC32 disagrees with its =yend line";
-    QTest::newRow("size wrong") << article(data, ypart, "=yend size=8 part=1") << "the part's size disagrees with its =yend line";
-    QTest::newRow("part beyond the file") << article(data, "=ypart begin=2 end=11\r\n", "=yend size=9")
-                                          << "the =ypart line is not valid";
-    QTest::newRow("cut short") << article(data, ypart, "").chopped(2) << "the body ends before its =yend line";
-    QTest::newRow("escape at the end") << QByteArray("=ybegin size=1 name=x\n=\n=yend size=0\n") << "an encoded line ends inside an escape";
-    QTest::newRow("no yEnc") << QByteArray("begin 644 x\n") << "the body holds no =ybegin line";
-}
-
-void TestRepair::decodesYencParts()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QString, outcome);
-    const auto decoded = yenc::DecodeBody(body);
-    if (const auto *part = std::get_if<yenc::DecodedPart>(&decoded))
-        QCOMPARE(QString::number(part->begin) + u':' + QString::fromLatin1(part->data.toHex()), outcome);
-    else
-        QCOMPARE(std::get<QString>(decoded), outcome);
-}
-
-using Described = std::vector<std::pair<QString, qint64>>;
-Q_DECLARE_METATYPE(Described)
-
-void TestRepair::judgesInBlocks_data()
-{
-    QTest::addColumn<std::vector<PostedFile>>("files");
-    QTest::addColumn<Described>("described"); // by the first set's index, at slices of 1,000 bytes
-    QTest::addColumn<QStringList>("lines");
-    const Described ab{{QStringLiteral("a.rar"), 3000}, {QStringLiteral("b.rar"), 2500}};
-    const auto set = [](const char *a, const char *b, const char *volume, qint64 partBytes = 1000) {
-        return std::vector<PostedFile>{posted(QStringLiteral("s.par2"), "+"), posted(QStringLiteral("a.rar"), a, partBytes),
-                                       posted(QStringLiteral("b.rar"), b, partBytes),
-                                       posted(QStringLiteral("s.vol0+3.par2"), volume, partBytes)};
-    };
-    const QString notNeeded = QStringLiteral("Repair: not needed, every data article was found.");
-    QTest::newRow("nothing missing") << set("+++", "+++", "++++") << ab << QStringList{notNeeded};
-    QTest::newRow("only a volume lost") << set("+++", "+++", "-+++") << ab << QStringList{notNeeded};
-    QTest::newRow("aligned, one not listed") << set("+-+", "+.+", "++++") << ab
-                                             << QStringList{QStringLiteral("Repair: possible, needs 2 of 3 recovery block(s).")};
-    QTest::newRow("short last article") << set("+++", "++-", "++++") << ab
-                                        << QStringList{QStringLiteral("Repair: possible, needs 1 of 3 recovery block(s).")};
-    // Articles of 700 bytes: the second of a.rar (3,300 bytes) lies across blocks 0 and 1.
-    QTest::newRow("across block edges") << set("+-+-+", "++-+", "+++++++", 700)
-                                        << Described{{QStringLiteral("a.rar"), 3300}, {QStringLiteral("b.rar"), 2500}}
-                                        << QStringList{QStringLiteral("Repair: not possible, 2 recovery block(s) short (needs 5, 3 available).")};
-    // Recovery packets of 1,068 bytes at 0 and 1,432 (after three critical packets): the
-    // volume's second article hits both.
-    QTest::newRow("damaged volume") << set("+-+", "+++", "+-++") << ab
-                                    << QStringList{QStringLiteral("Repair: possible, needs 1 of 1 recovery block(s).")};
-    QTest::newRow("described, not posted") << std::vector{posted(QStringLiteral("s.par2"), "+"), posted(QStringLiteral("a.rar"), "+++"),
-                                                          posted(QStringLiteral("s.vol0+3.par2"), "++++")}
-                                           << ab << QStringList{QStringLiteral("Repair: possible, needs 3 of 3 recovery block(s).")};
-    QTest::newRow("outside the set") << std::vector{posted(QStringLiteral("x.par2"), "+"), posted(QStringLiteral("x.vol0+1.par2"), "++"),
-                                                    posted(QStringLiteral("x.r00"), "+-"), posted(QStringLiteral("y.nfo"), "-")}
-                                     << Described{{QStringLiteral("x.r00"), 2000}}
-                                     << QStringList{QStringLiteral("Repair: possible, needs 1 of 1 recovery block(s)."),
-                                                    QStringLiteral("Not covered by par2: y.nfo")};
-    QTest::newRow("no par2") << std::vector{posted(QStringLiteral("a.rar"), "+-")} << Described{}
-                             << QStringList{QStringLiteral("Repair: unknown, the NZB has no par2 recovery files."),
-                                            QStringLiteral("Not covered by par2: a.rar")};
-    QTest::newRow("two sets") << std::vector{posted(QStringLiteral("p.par2"), "+"), posted(QStringLiteral("p.vol0+1.par2"), "++"),
-                                             posted(QStringLiteral("p.bin"), "-"), posted(QStringLiteral("q.PAR2"), "+"),
-                                             posted(QStringLiteral("q.bin"), "+")}
-                              << Described{{QStringLiteral("p.bin"), 1000}}
-                              << QStringList{QStringLiteral("Repair (p): possible, needs 1 of 1 recovery block(s)."),
-                                             QStringLiteral("Repair (q): ") + notNeeded.mid(8)};
-}
-
-void TestRepair::judgesInBlocks()
-{
-    QFETCH(std::vector<PostedFile>, files);
-    QFETCH(Described, described);
-    QFETCH(QStringList, lines);
-    std::vector<QString> names;
-    for (const PostedFile &file : files)
-        names.push_back(file.name);
-    std::map<int, FetchedFacts> facts;
-    if (!described.empty())
-        facts[0] = index(1000, described, files[1].segments.front().bytes);
-    QCOMPARE(Judge(files, GroupByName(names), facts).lines(), lines);
-}
 
 QTEST_GUILESS_MAIN(TestRepair)
 #include "tst_repair.moc"

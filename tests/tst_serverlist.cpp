@@ -23,8 +23,7 @@ QString order(const ServerListModel &model)
     for (int p = 1; p <= model.count(); ++p) {
         const ServerRecord &server = model.server(p);
         const QChar name = server.nickname.back();
-        if (model.data(model.index(p - 1, 0)).toString() != QString::number(p) || server.address != QStringLiteral("host-") + name
-            || server.password() != u'p' + QString(name))
+        if (model.data(model.index(p - 1, 0)).toString() != QString::number(p) || server.address != QStringLiteral("host-") + name || server.password() != u'p' + QString(name))
             return QStringLiteral("broken row %1").arg(p);
         names += model.data(model.index(p - 1, 0), Qt::CheckStateRole) == Qt::Checked ? name : name.toLower();
     }

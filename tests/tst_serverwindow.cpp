@@ -95,9 +95,8 @@ class TestServerWindow : public QObject
                 openWindow();
                 window = m_window;
             } else if (verb == u"file") {
-                QFile file(m_settingsPath);
-                m_notes += QLatin1String(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)\n"));
-                file.remove(); // so that the next note shows whether it was written again
+                m_notes += QLatin1String(readBytes(m_settingsPath, "(no file)\n"));
+                QFile::remove(m_settingsPath); // so that the next note shows whether it was written again
             } else {
                 runStep(window, line);
             }
@@ -241,9 +240,7 @@ private Q_SLOTS:
         };
         ScriptedNntpServer nntp;
         nntp.autoGreet = false;
-        nntp.respond = [](int, const QByteArray &command) {
-            return command == "STAT <part3of3.holiday@example.invalid>" ? ScriptedNntpServer::Reply{"430 no such article\r\n"} : ScriptedNntpServer::standardReply(command);
-        };
+        nntp.script({"STAT <part3of3.holiday@example.invalid>=430 no such article"});
         ScriptedNntpServer silent; // answers QUIT only
         silent.respond = [](int, const QByteArray &command) { return command == "QUIT" ? ScriptedNntpServer::standardReply(command) : ScriptedNntpServer::Reply{}; };
         openWindow();

@@ -19,19 +19,12 @@ SettingsContents twoServers()
     return contents;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 // Every field read, a server a line, then the options, then what kept the file from being read whole.
 QString described(const SettingsReadResult &read)
 {
     QStringList lines;
     for (const ServerRecord &s : read.contents.servers)
-        lines << QStringList{s.nickname, s.address, s.port, s.threads, s.username, s.rowKey, QString::number(s.checked),
-                             QString::number(s.ssl), s.pipeline}.join(u'|');
+        lines << QStringList{s.nickname, s.address, s.port, s.threads, s.username, s.rowKey, QString::number(s.checked), QString::number(s.ssl), s.pipeline}.join(u'|');
     QStringList options{QString::number(read.contents.namesOnly), QString::number(read.contents.timeoutSeconds)};
     for (int width : read.contents.columnWidths)
         options << QString::number(width);
@@ -82,8 +75,7 @@ private Q_SLOTS:
         for (const auto &[contents, golden] : rows) {
             const QByteArray written = WriteSettingsDocument(contents);
             // The first layout is kept in tests/data, where the server window's tests read it too.
-            QCOMPARE(written, golden[0] == 't' ? readFile(QStringLiteral(ORVALIS_TEST_DATA "/") + QLatin1String(golden))
-                                               : goldenBytes(QLatin1String(golden), written));
+            QCOMPARE(written, golden[0] == 't' ? testData(QLatin1String(golden)) : goldenBytes(QLatin1String(golden), written));
             SettingsReadResult expected{contents, true, {}};
             QCOMPARE(described(ReadSettingsDocument(written)), described(expected));
         }
@@ -96,7 +88,7 @@ private Q_SLOTS:
     {
         const QByteArray noColumn9 = QByteArray(kOptions).replace("<Column9>9</Column9>", "");
         const struct { const char *tag; QByteArray bytes; } rows[] = {
-            {"values as hands write them", readFile(QStringLiteral(ORVALIS_TEST_DATA "/settings-hand-written.dat"))},
+            {"values as hands write them", testData(QStringLiteral("settings-hand-written.dat"))},
             // A timeout that is no number keeps the default rather than turning it off.
             {"timeout soon", document(server("A", kOptions + "<timeout>soon</timeout>"))},
             {"timeout -5", document(server("A", kOptions + "<timeout>-5</timeout>"))},
@@ -158,7 +150,7 @@ private Q_SLOTS:
         QVERIFY(QFile::link(path, link));
         QVERIFY(!SaveSettingsFile(link, twoServers()));
         QVERIFY(QFileInfo(link).isSymLink());
-        QCOMPARE(readFile(path), WriteSettingsDocument(twoServers()));
+        QCOMPARE(readBytes(path), WriteSettingsDocument(twoServers()));
         QCOMPARE(QFile::permissions(path) & QFileDevice::Permissions::fromInt(0x7077), ownerOnly);
 
         // A folder in the way, and procfs, which takes no new files whoever asks.
@@ -169,7 +161,7 @@ private Q_SLOTS:
             QSKIP("the superuser writes read-only files");
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner));
         QVERIFY(SaveSettingsFile(path, full).value_or(SettingsSaveError{0, {}}).description.contains(path));
-        QCOMPARE(readFile(path), WriteSettingsDocument(twoServers()));
+        QCOMPARE(readBytes(path), WriteSettingsDocument(twoServers()));
     }
 
     // Beside the program when one is there, or when the program lives outside /usr in a folder its

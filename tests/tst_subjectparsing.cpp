@@ -23,8 +23,7 @@ private Q_SLOTS:
         row("paren is first character", "(1/2) name", 2, "", "");
         row("single quote", "abc \"def (1/2)", 2, "abc \"def", "abc ");
         row("only quote first", "\"abc (1/2)", 2, "\"abc", "");
-        row("last of several quoted names", "\"one.rar\" and \"two.rar\" yEnc (3/7)", 7,
-            "\"one.rar\" and \"two.rar\" yEnc", "two.rar");
+        row("last of several quoted names", "\"one.rar\" and \"two.rar\" yEnc (3/7)", 7, "\"one.rar\" and \"two.rar\" yEnc", "two.rar");
         row("bracket at the end", "abc [1/2]", 0, "abc [1/2]", "");
         // A counter is a whole number of 32 bits, blanks around it allowed.
         row("letters", "(1/5x)", 0, "", "");
@@ -41,12 +40,9 @@ private Q_SLOTS:
     void parsesSubjects()
     {
         QFETCH(QString, subject);
-        QFETCH(int, announced);
-        QFETCH(QString, withoutCounter);
-        QFETCH(QString, fileName);
-        QCOMPARE(AnnouncedPartCount(subject), announced);
-        QCOMPARE(SubjectWithoutCounter(subject), withoutCounter);
-        QCOMPARE(FileNameFromSubject(subject), fileName);
+        QTEST(AnnouncedPartCount(subject), "announced");
+        QTEST(SubjectWithoutCounter(subject), "withoutCounter");
+        QTEST(FileNameFromSubject(subject), "fileName");
     }
 };
 
