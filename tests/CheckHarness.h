@@ -17,6 +17,7 @@
 struct FileSpec {
     int announced; // 0: the subject has no part counter
     QList<QByteArray> messageIds;
+    QByteArray name = "f.rar";
 };
 Q_DECLARE_METATYPE(FileSpec)
 
@@ -33,7 +34,7 @@ inline std::unique_ptr<NzbModel> makeNzb(const QList<FileSpec> &files, const QBy
 {
     QByteArray xml = "<?xml version=\"1.0\"?><nzb>";
     for (const FileSpec &file : files) {
-        xml += "<file date=\"1700000000\" subject=\"&quot;f.rar&quot; yEnc" + (file.announced ? " (1/" + QByteArray::number(file.announced) + ")" : "")
+        xml += "<file date=\"1700000000\" subject=\"&quot;" + file.name + "&quot; yEnc" + (file.announced ? " (1/" + QByteArray::number(file.announced) + ")" : "")
                + "\"><groups>" + (group.isEmpty() ? QByteArray() : "<group>" + group + "</group>") + "</groups><segments>";
         for (const QByteArray &id : file.messageIds)
             xml += "<segment>" + id + "</segment>";

@@ -91,6 +91,12 @@ private Q_SLOTS:
         QTest::newRow("connection refused") << Dialogue{{{.at = "127.0.0.1:closed"}}, {{1, ids(1)}}};
         QTest::newRow("unresolvable") << Dialogue{{{.at = "bad..name:119"}}, {{1, ids(1)}}};
         QTest::newRow("nothing to ask") << Dialogue{{Srv{}}, {{3, {}}}};
+        // What the repair verdict reads can fail in every way an answer can; the verdict is then estimated.
+        const QList<FileSpec> post{{1, {"i@x"}, "s.par2"}, {2, {"d1@x", "d2@x"}, "s.rar"}, {1, {"v@x"}, "s.vol0+1.par2"}};
+        const QByteArray huge = "222 0\n" + (QByteArray(1000, 'k') + '\n').repeated(17 * 1024) + '.';
+        for (const QByteArray &body : {QByteArray("430 no such article"), QByteArray(), QByteArray("!reset"), QByteArray("222 0\nno yEnc\n."),
+                                       QByteArray("222 0\n=ybegin line=128 size=3 name=s.par2\nkkk\n=yend size=3 crc32=1\n."), huge})
+            QTest::newRow(qPrintable("par2 index read: " + body.left(24))) << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY=" + body}}}, post};
     }
     void dialogue() { QFETCH(Dialogue, d); COMPARE_GOLDEN(goldenName(), runDialogue(d).transcript); }
 
