@@ -2,7 +2,7 @@
 # Installs what Orvalis needs on Debian 12, builds it, then starts it or runs every test.
 #   ./build.sh run [FILE.nzb]   build and start the program
 #   ./build.sh test   build and run the whole test suite, then again built with AddressSanitizer
-#                     and UndefinedBehaviorSanitizer, then each fuzz target for 45 seconds; as root
+#                     and UndefinedBehaviorSanitizer, then each fuzz target for 40 seconds; as root
 #                     it also installs and starts INN 2 on loopback (tools/inn2/) for the tests
 #                     against a real server; it also makes the Debian package, checks it with
 #                     lintian and, as root, installs it, starts the installed program and
@@ -96,7 +96,7 @@ test)
     cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DORVALIS_FUZZ=ON \
         -DBUILD_TESTING=OFF -DORVALIS_BENCH=OFF
     cmake --build build-fuzz -j2 --target fuzzers
-    fuzz/run.sh build-fuzz 45
+    fuzz/run.sh build-fuzz 40
     ;;
 coverage)
     install_missing "${packages[@]}" "${coverage_packages[@]}"
