@@ -203,7 +203,8 @@ SegmentInfo segmentInfo(pugi::xml_node segment, int position)
             if (number >= 1 && number <= std::numeric_limits<std::int32_t>::max())
                 info.number = std::int32_t(number);
         } else if (std::strcmp(name, "bytes") == 0) {
-            info.bytes = qMax<qint64>(value(attribute), 0);
+            const long long bytes = value(attribute);
+            info.bytes = bytes > 0 && bytes <= std::numeric_limits<std::int32_t>::max() ? std::int32_t(bytes) : 0;
         }
     }
     return info;

@@ -55,7 +55,7 @@ struct LoadSummary {
 // What the NZB says of one article besides its message-ID.
 struct SegmentInfo {
     std::int32_t number = 0; // part number: the NZB's, else the position in its file
-    qint64 bytes = 0;        // the article's size as the NZB gives it; 0 when it does not
+    std::int32_t bytes = 0;  // the article's size as the NZB gives it; 0 when it does not (or over 2 GiB)
 };
 
 // Everything a load produces, built aside and handed to the model whole.
