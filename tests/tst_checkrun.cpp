@@ -163,6 +163,19 @@ private Q_SLOTS:
         check.run.start();
         QVERIFY(check.waitForEnd());
         QCOMPARE(check.row(1), QStringLiteral("Available 2/2"));
+
+        // Cancel while the repair verdict reads the par2 index: the check ends there, silently.
+        ScriptedNntpServer par2;
+        par2.script({"STAT <d@x>=430 no", "BODY="});
+        Check reading({{1, {"i@x"}, "s.par2"}, {1, {"d@x"}, "s.rar"}}, {server(par2.port())});
+        reading.run.start();
+        QTRY_COMPARE(par2.commands().filter(QStringLiteral("BODY")).size(), 1);
+        reading.run.cancel();
+        QVERIFY(!reading.run.isRunning());
+        QTRY_VERIFY(!par2.isConnected(2));
+        QTest::qWait(50);
+        QCOMPARE(reading.finishedCount, 0);
+        QCOMPARE(reading.row(2), QStringLiteral("Queued 0/0"));
     }
 
     void clampsHandEditedValues()
