@@ -1,6 +1,7 @@
 #include "check/CheckRun.h"
 
 #include "check/CheckResults.h"
+#include "check/NntpText.h"
 #include "check/NntpConnection.h"
 #include "check/RepairCheck.h"
 #include "nzb/LogText.h"
@@ -9,26 +10,9 @@
 
 namespace {
 
-// What NNTP allows between the angle brackets; anything else could inject a command or draw
-// a syntax error that closes connection after connection.
-bool isSendableMessageId(QByteArrayView id)
-{
-    if (id.isEmpty() || id.size() > 248)
-        return false;
-    return std::all_of(id.begin(), id.end(), [](char c) { return c >= 33 && c <= 126 && c != '<' && c != '>'; });
-}
-
 bool holdsLineBreakOrNul(const QString &text)
 {
     return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
-}
-
-// A newsgroup name as a GROUP command can carry it: printable, no blanks, within the line limit.
-bool isSendableGroup(QByteArrayView group)
-{
-    if (group.isEmpty() || group.size() > 497)
-        return false;
-    return std::all_of(group.begin(), group.end(), [](char c) { return c >= 33 && c <= 126; });
 }
 
 // A reply as the log shows it: one character per byte.

@@ -1,5 +1,6 @@
 #include "check/RepairCheck.h"
 
+#include "check/NntpText.h"
 #include "nzb/LogText.h"
 #include "repair/Yenc.h"
 
@@ -175,7 +176,7 @@ void RepairCheck::handleReply(const QByteArray &line, NntpConnection::Owed owed)
     const CheckServer &server = m_servers[size_t(m_connectionServer)];
     if (owed.reply == Awaiting::BodyReply && code == "222 ") {
         bodyArrived(m_connection->takeBody());
-    } else if (owed.reply == Awaiting::BodyReply && code == "412 " && !m_nzb.groupName().isEmpty()) {
+    } else if (owed.reply == Awaiting::BodyReply && code == "412 " && isSendableGroup(m_nzb.groupName().toUtf8())) {
         m_connection->send(QByteArray("GROUP ") + m_nzb.groupName().toUtf8(), {Awaiting::GroupReply, 0});
     } else if (owed.reply == Awaiting::GroupReply && code == "211 ") {
         askBody();

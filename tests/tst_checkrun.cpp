@@ -97,6 +97,7 @@ private Q_SLOTS:
         for (const QByteArray &body : {QByteArray("430 no such article"), QByteArray(), QByteArray("!reset"), QByteArray("222 0\nno yEnc\n."),
                                        QByteArray("222 0\n=ybegin line=128 size=3 name=s.par2\nkkk\n=yend size=3 crc32=1\n."), huge})
             QTest::newRow(qPrintable("par2 index read: " + body.left(24))) << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY=" + body}}}, post};
+        QTest::newRow("par2 index read: a group NNTP cannot carry") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY=412 no group"}}}, post, "alt.test&#13;&#10;POST"};
     }
     void dialogue() { QFETCH(Dialogue, d); COMPARE_GOLDEN(goldenName(), runDialogue(d).transcript); }
 
