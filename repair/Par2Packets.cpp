@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QtEndian>
 
+#include <numeric>
 #include <set>
 
 namespace par2 {
@@ -97,19 +98,22 @@ std::vector<qint64> RecoveryPacketOffsets(const SetDescription &set, int blocks)
     qint64 offset = 0;
     for (qint64 j = 0; j < blocks; ++j) {
         offsets.push_back(offset);
-        offset += set.sliceSize + 68;
+        offset += set.sliceSize + kRecoveryPacketOverhead;
         for (qint64 t = j * total / blocks; t < (j + 1) * total / blocks; ++t)
             offset += critical[size_t(t % kinds)];
     }
     return offsets;
 }
 
+qint64 SetDescription::criticalSize() const
+{
+    return std::accumulate(criticalPacketSizes.begin(), criticalPacketSizes.end(), qint64(0));
+}
+
 qint64 VolumeSize(const SetDescription &set, int blocks)
 {
-    qint64 critical = 0;
-    for (const qint64 size : set.criticalPacketSizes)
-        critical += size;
-    return blocks * (set.sliceSize + 68) + (blocks > 0 ? CriticalCopies(blocks) : 1) * critical + set.creatorPacketSize;
+    return blocks * (set.sliceSize + kRecoveryPacketOverhead) + (blocks > 0 ? CriticalCopies(blocks) : 1) * set.criticalSize()
+           + set.creatorPacketSize;
 }
 
 } // namespace par2

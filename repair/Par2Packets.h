@@ -10,6 +10,9 @@
 // Reading the packets of a PAR2 file, or of the first part of one.
 namespace par2 {
 
+// A recovery packet holds its header (64 bytes), its exponent (4) and one slice.
+constexpr qint64 kRecoveryPacketOverhead = 64 + 4;
+
 struct FileDescription {
     QByteArray id;
     QString name;
@@ -28,6 +31,8 @@ struct SetDescription {
 
     // Every file of the set is described and the slice size is known.
     bool complete() const { return sliceSize > 0 && qint64(files.size()) == fileCount; }
+    // The bytes of one copy of the critical packets.
+    qint64 criticalSize() const;
     bool madeByPar2cmdline() const { return creator.contains(QLatin1String("par2cmdline")); }
 };
 

@@ -9,7 +9,7 @@
 namespace repair {
 namespace {
 
-constexpr qint64 kRecoveryPacketOverhead = 64 + 4;
+using par2::kRecoveryPacketOverhead;
 constexpr qint64 kCreatorPacketEstimate = 64 + 40;
 
 qint64 ceilDiv(qint64 a, qint64 b) { return b > 0 ? (a + b - 1) / b : 0; }
@@ -110,10 +110,7 @@ std::vector<qint64> packetOffsets(const par2::SetDescription &description, int b
 {
     if (layout == Layout::Interleaved)
         return par2::RecoveryPacketOffsets(description, blocks);
-    qint64 critical = 0;
-    for (const qint64 size : description.criticalPacketSizes)
-        critical += size;
-    const qint64 before = layout == Layout::CriticalFirst ? par2::CriticalCopies(blocks) * critical : 0;
+    const qint64 before = layout == Layout::CriticalFirst ? par2::CriticalCopies(blocks) * description.criticalSize() : 0;
     std::vector<qint64> offsets;
     for (int j = 0; j < blocks; ++j)
         offsets.push_back(before + j * (description.sliceSize + kRecoveryPacketOverhead));
@@ -121,7 +118,8 @@ std::vector<qint64> packetOffsets(const par2::SetDescription &description, int b
 }
 
 // A "-" name's end is exclusive for some tools and inclusive for others: with the critical packets
-// known, the count whose volume size comes closest to the decoded size; else the most that fit.
+// known, the count whose volume size comes closest to the decoded size; with them guessed, the
+// reading the assumption takes; for a name that is no range, the most that fit.
 int dashVolumeBlocks(const VolumeName &name, const par2::SetDescription &description, qint64 decoded, bool guessed, bool inclusiveEnd)
 {
     if (name.end < name.first)
@@ -153,6 +151,8 @@ public:
     SetEvaluation(const std::vector<PostedFile> &files, const Par2Set &set, const SetFiles &members, const FetchedFacts *facts)
         : m_files(files), m_set(set), m_members(members), m_facts(facts)
     {
+        for (const PostedFile &file : m_files)
+            m_largestSegmentBytes = qMax(m_largestSegmentBytes, largestSegmentBytes(file));
     }
 
     // X and M under one assumption.
@@ -284,10 +284,7 @@ private:
     {
         if (m_facts && m_facts->partSize)
             return *m_facts->partSize;
-        qint64 largest = 0;
-        for (const PostedFile &file : m_files)
-            largest = qMax(largest, largestSegmentBytes(file));
-        return qMax<qint64>(decodedSize(largest, ratio), 1);
+        return qMax<qint64>(decodedSize(m_largestSegmentBytes, ratio), 1);
     }
 
     qint64 sliceSize(qint64 partSize, const std::vector<qint64> &lengths, double ratio, bool inclusiveEnd) const
@@ -346,6 +343,7 @@ private:
     const Par2Set &m_set;
     const SetFiles &m_members;
     const FetchedFacts *m_facts;
+    qint64 m_largestSegmentBytes = 0; // of the whole post: its article size, as the NZB gives it
 };
 
 // Once the index is read, its file descriptions say which files the set covers.
@@ -453,7 +451,8 @@ int PostedFile::partCount() const
 
 std::vector<int> PostedFile::missingParts() const
 {
-    std::vector<bool> listed(size_t(partCount()) + 1, false);
+    const int count = partCount();
+    std::vector<bool> listed(size_t(count) + 1, false);
     std::vector<int> parts;
     for (const PostedSegment &segment : segments) {
         if (segment.number >= 1)
@@ -461,7 +460,7 @@ std::vector<int> PostedFile::missingParts() const
         if (segment.missing)
             parts.push_back(segment.number);
     }
-    for (int part = 1; part <= partCount(); ++part) {
+    for (int part = 1; part <= count; ++part) {
         if (!listed[size_t(part)])
             parts.push_back(part);
     }
