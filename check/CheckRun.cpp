@@ -468,18 +468,13 @@ std::vector<repair::PostedFile> CheckRun::postedFiles(const ArticleQueue &missin
     for (int item = 1; item <= m_nzb.itemCount(); ++item)
         files[size_t(item - 1)] = {m_nzb.item(item).fileName, m_nzb.item(item).announced, {}};
     const ArticleQueue &all = m_nzb.articleQueue();
-    for (qsizetype position = 1; position <= all.count(); ++position) {
-        const QueueEntry entry = all.entry(position);
-        const SegmentInfo &info = m_nzb.segments()[size_t(entry.segment)];
-        files[size_t(entry.itemIndex - 1)].segments.push_back({info.number, info.bytes, false});
-    }
     std::vector<bool> lost(size_t(all.count()), false);
     for (qsizetype position = 1; position <= missing.count(); ++position)
         lost[size_t(missing.entry(position).segment)] = true;
-    std::vector<int> seen(files.size(), 0);
     for (qsizetype position = 1; position <= all.count(); ++position) {
         const QueueEntry entry = all.entry(position);
-        files[size_t(entry.itemIndex - 1)].segments[size_t(seen[size_t(entry.itemIndex - 1)]++)].missing = lost[size_t(entry.segment)];
+        const SegmentInfo &info = m_nzb.segments()[size_t(entry.segment)];
+        files[size_t(entry.itemIndex - 1)].segments.push_back({info.number, info.bytes, lost[size_t(entry.segment)], entry.segment});
     }
     return files;
 }

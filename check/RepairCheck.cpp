@@ -20,14 +20,13 @@ RepairCheck::RepairCheck(const NzbModel &nzb, std::vector<repair::PostedFile> fi
     , m_options(options)
 {
     m_segmentsOfFile.resize(m_files.size());
-    const ArticleQueue &queue = m_nzb.articleQueue();
-    for (qsizetype segment = 0; segment < queue.count(); ++segment) {
-        std::vector<qsizetype> &parts = m_segmentsOfFile[size_t(queue.entry(segment + 1).itemIndex - 1)];
-        const int part = m_nzb.segments()[size_t(segment)].number;
-        if (size_t(part) >= parts.size())
-            parts.resize(size_t(part) + 1, -1);
-        if (parts[size_t(part)] < 0)
-            parts[size_t(part)] = segment;
+    for (size_t file = 0; file < m_files.size(); ++file) {
+        std::vector<qsizetype> &parts = m_segmentsOfFile[file];
+        parts.assign(size_t(m_files[file].partCount()) + 1, -1);
+        for (const repair::PostedSegment &segment : m_files[file].segments) {
+            if (parts[size_t(segment.number)] < 0)
+                parts[size_t(segment.number)] = segment.segment;
+        }
     }
 }
 

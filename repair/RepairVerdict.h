@@ -17,6 +17,7 @@ struct PostedSegment {
     int number = 0;    // the part number
     qint64 bytes = 0;  // the article's size as the NZB gives it; 0 when unknown
     bool missing = false;
+    qsizetype segment = -1; // where the caller keeps the article
 };
 
 struct PostedFile {
