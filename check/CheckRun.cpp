@@ -1,6 +1,7 @@
 #include "check/CheckRun.h"
 
 #include "check/CheckResults.h"
+#include "check/ConnectionPool.h"
 #include "check/NntpText.h"
 #include "check/NntpConnection.h"
 #include "check/RepairCheck.h"
@@ -30,7 +31,7 @@ QByteArray replyCode(const QByteArray &line)
 
 CheckServer CheckServer::fromRecord(const ServerRecord &server)
 {
-    CheckServer result{server.nickname, server.address, server.port, 0, 1, server.username, server.password(), false, 1};
+    CheckServer result{server.nickname, server.address, server.port, 0, 1, server.username, server.password(), false, 1, {}};
     const int port = leadingNumber(server.port);
     result.port = port >= 1 && port <= 65535 ? port : 0;
     result.connections = std::clamp(leadingNumber(server.threads), 1, 10);
@@ -67,6 +68,7 @@ void CheckRun::start()
     m_missingLeft = 0;
     m_server = 0;
     m_foundOn.assign(size_t(m_queue->count()), -1);
+    m_tallies.clear();
     m_repair.reset();
     m_judgement = {};
     if (m_queue->isEmpty() || m_servers.empty())
@@ -108,6 +110,7 @@ void CheckRun::startServerPass(size_t server)
     m_answers = 0;
     m_reopensLeft = current.connections;
     m_errorsLogged.clear();
+    m_tallies.push_back({current.nickname, m_queue->count(), 0, {}});
 
     QString fault;
     if (current.port == 0)
@@ -115,7 +118,7 @@ void CheckRun::startServerPass(size_t server)
     else if (holdsLineBreakOrNul(current.username) || holdsLineBreakOrNul(current.password))
         fault = QStringLiteral("The user name or the password holds a line break.");
     if (!fault.isEmpty()) {
-        m_pendingErrorLine = QStringLiteral("Server error: -1 - ") + fault;
+        noteServerError(m_pendingErrorLine = QStringLiteral("Server error: -1 - ") + fault);
         giveUpServer();
         return;
     }
@@ -126,7 +129,24 @@ void CheckRun::startServerPass(size_t server)
 
 void CheckRun::openConnection(const CheckServer &server)
 {
+    if (NntpConnection *kept = m_pool ? m_pool->take(server, this) : nullptr) {
+        watchConnection(kept);
+        // Logged in already; asked from the event loop, as a new connection would be.
+        QMetaObject::invokeMethod(this, [this, kept, pass = m_passNumber] {
+            if (pass == m_passNumber && std::find(m_connections.begin(), m_connections.end(), kept) != m_connections.end())
+                askMore(kept);
+        }, Qt::QueuedConnection);
+        return;
+    }
     auto *connection = new NntpConnection(this);
+    watchConnection(connection);
+    ConnectionOptions options = m_connectionOptions;
+    options.tls = server.tls;
+    connection->open(server.address, quint16(server.port), options);
+}
+
+void CheckRun::watchConnection(NntpConnection *connection)
+{
     m_connections.push_back(connection);
     connect(connection, &NntpConnection::replyReceived, this,
             [this, connection](const QByteArray &line, NntpConnection::Owed owed) { handleReply(connection, line, owed); });
@@ -138,9 +158,6 @@ void CheckRun::openConnection(const CheckServer &server)
     connect(connection, &NntpConnection::failed, this, [this, connection](int error, const QString &description) {
         connectionFailed(connection, QStringLiteral("Server error: %1 - %2").arg(error).arg(description));
     });
-    ConnectionOptions options = m_connectionOptions;
-    options.tls = server.tls;
-    connection->open(server.address, quint16(server.port), options);
 }
 
 // A reply counts only as the answer to the command it is owed for; any other, such as "281 "
@@ -162,7 +179,7 @@ void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line, N
     case Awaiting::Greeting:
     case Awaiting::UserReply:
     case Awaiting::PasswordReply: {
-        const auto step = connection->takeLoginReply(owed.reply, code, server().username, server().password);
+        const auto step = connection->takeLoginReply(owed.reply, code, server().username, [this] { return server().passwordWhenAsked(); });
         taken = step != NntpConnection::LoginStep::NotTaken;
         if (step == NntpConnection::LoginStep::Done)
             askMore(connection);
@@ -196,7 +213,7 @@ bool CheckRun::handleArticleReply(NntpConnection *connection, const QByteArray &
     } else if (code == "412 ") {
         const QByteArray group = m_nzb.groupName().toUtf8();
         if (!isSendableGroup(group)) {
-            m_pendingErrorLine = QStringLiteral("Server error: -1 - The server asks for a newsgroup, and the NZB names none that can be sent.");
+            noteServerError(m_pendingErrorLine = QStringLiteral("Server error: -1 - The server asks for a newsgroup, and the NZB names none that can be sent."));
             giveUpServer();
             return true;
         }
@@ -291,6 +308,7 @@ void CheckRun::recordAnswer(qsizetype position, bool found)
     quint8 &state = m_entryStates[size_t(position)];
     state = quint8((state & ~(Found | Missing)) | (found ? Found : Missing));
     if (found) {
+        ++m_tallies.back().found;
         m_foundOn[size_t(entry.segment)] = int(m_server);
         results::RecordFound(m_nzb, entry.itemIndex);
         return;
@@ -343,16 +361,23 @@ void CheckRun::connectionFailed(NntpConnection *connection, const QString &error
     });
     if (!anotherWorks) {
         if (!m_errorsLogged.contains(errorLine))
-            m_pendingErrorLine = errorLine;
+            noteServerError(m_pendingErrorLine = errorLine);
         giveUpServer();
         return;
     }
     // Ten connections to one host tend to fail alike: each text once per pass.
     if (!m_errorsLogged.contains(errorLine)) {
         m_errorsLogged.insert(errorLine);
+        noteServerError(errorLine);
         log(errorLine);
     }
     dropConnection(connection, 0);
+}
+
+void CheckRun::noteServerError(const QString &line)
+{
+    if (!m_tallies.back().errors.contains(line))
+        m_tallies.back().errors.push_back(line);
 }
 
 // True when that answer completed the pass.
@@ -495,7 +520,7 @@ void CheckRun::finish(const ArticleQueue &missing)
     m_progressValue = 0;
     // The verdict reads the articles it needs before the check ends, so the window stays in its
     // running state, with Cancel, until then.
-    m_repair = std::make_unique<RepairCheck>(m_nzb, postedFiles(missing), std::move(m_foundOn), m_servers, m_connectionOptions);
+    m_repair = std::make_unique<RepairCheck>(m_nzb, postedFiles(missing), std::move(m_foundOn), m_servers, m_connectionOptions, m_pool);
     connect(m_repair.get(), &RepairCheck::logLine, this, &CheckRun::log);
     connect(m_repair.get(), &RepairCheck::judged, this, [this](const repair::Judgement &judgement) {
         m_judgement = judgement;
@@ -511,6 +536,10 @@ void CheckRun::finish(const ArticleQueue &missing)
 void CheckRun::closeConnections(bool sayQuit)
 {
     for (NntpConnection *connection : std::exchange(m_connections, {})) {
+        if (sayQuit && m_pool) {
+            m_pool->give(server(), connection);
+            continue;
+        }
         if (sayQuit)
             connection->quitAndClose();
         else

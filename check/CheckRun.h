@@ -9,9 +9,11 @@
 #include <QSet>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
+class ConnectionPool;
 class RepairCheck;
 
 // A newsserver as a check uses it, its hand-edited values made safe.
@@ -25,8 +27,13 @@ struct CheckServer {
     QString password;
     bool tls = false;
     int pipelineDepth = 1; // article queries each connection keeps out, 1 to kDeepestPipeline
+    // Asked for the password when the server wants one and `password` is empty, at most once
+    // per check and server; the password must not wait in memory for a server that never asks.
+    std::function<QString()> askPassword;
 
     static CheckServer fromRecord(const ServerRecord &server);
+    // The password to send after "381 ".
+    QString passwordWhenAsked() const { return password.isEmpty() && askPassword ? askPassword() : password; }
 };
 
 // One check of the loaded NZB: a pass per server in the given order (the ticked servers of the
@@ -43,6 +50,8 @@ public:
     void setConnectionOptions(const ConnectionOptions &options) { m_connectionOptions = options; }
     // Whether the repair verdict may read par2 and data articles; without, it is estimated.
     void setFetchForRepair(bool fetch) { m_fetchForRepair = fetch; }
+    // Connections are taken from the pool and handed back to it instead of saying QUIT.
+    void setConnectionPool(ConnectionPool *pool) { m_pool = pool; }
 
     // Asks the whole NZB, whatever an earlier check left.
     void start();
@@ -62,6 +71,14 @@ public:
     qsizetype missingLeft() const { return m_missingLeft; }
     qint64 undownloadable() const { return m_undownloadable; }
     const repair::Judgement &judgement() const { return m_judgement; }
+    // Per server asked, in that order: entries asked, entries found, the "Server error: " lines.
+    struct ServerTally {
+        QString nickname;
+        qsizetype asked = 0;
+        qsizetype found = 0;
+        QStringList errors;
+    };
+    const std::vector<ServerTally> &serverTallies() const { return m_tallies; }
 
 Q_SIGNALS:
     void logLine(const QString &line);
@@ -73,6 +90,7 @@ private:
 
     void startServerPass(size_t server);
     void openConnection(const CheckServer &server);
+    void watchConnection(NntpConnection *connection);
     void handleReply(NntpConnection *connection, const QByteArray &line, NntpConnection::Owed owed);
     bool handleArticleReply(NntpConnection *connection, const QByteArray &code, NntpConnection::Owed owed);
     void askMore(NntpConnection *connection);
@@ -85,6 +103,7 @@ private:
     void dropConnection(NntpConnection *connection, qsizetype answering);
     bool askAgainOrCountMissing(qsizetype position);
     void connectionFailed(NntpConnection *connection, const QString &errorLine);
+    void noteServerError(const QString &line);
     void giveUpIfStuck();
     void loginRefused(const QByteArray &line);
     void giveUpServer();
@@ -102,6 +121,7 @@ private:
     const std::vector<CheckServer> m_servers;
     const QChar m_decimalSeparator;
     ConnectionOptions m_connectionOptions;
+    ConnectionPool *m_pool = nullptr;
     bool m_running = false;
     size_t m_server = 0;
     bool m_askWithHead = false; // the server answered STAT with "500 " in this pass
@@ -126,6 +146,7 @@ private:
     qsizetype m_missingLeft = 0;
     qint64 m_undownloadable = 0;
 
+    std::vector<ServerTally> m_tallies;
     std::vector<int> m_foundOn; // per segment, the server that found it; -1 for none
     bool m_fetchForRepair = true;
     std::unique_ptr<RepairCheck> m_repair;

@@ -48,6 +48,16 @@ void NntpConnection::connectSocket()
     connect(m_socket, &QTcpSocket::readyRead, this, &NntpConnection::readReplies);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &NntpConnection::onError);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] { endLater([this] { Q_EMIT closedByServer(); }); });
+    if (auto *tls = qobject_cast<QSslSocket *>(m_socket))
+        connect(tls, &QSslSocket::encrypted, this, &NntpConnection::established);
+    else
+        connect(m_socket, &QTcpSocket::connected, this, &NntpConnection::established);
+}
+
+QSsl::SslProtocol NntpConnection::tlsProtocol() const
+{
+    const auto *tls = qobject_cast<const QSslSocket *>(m_socket);
+    return tls ? tls->sessionProtocol() : QSsl::UnknownProtocol;
 }
 
 void NntpConnection::send(QByteArrayView command, Owed owed)
@@ -241,6 +251,12 @@ void NntpConnection::noteActivity()
 NntpConnection::LoginStep NntpConnection::takeLoginReply(Awaiting owed, QByteArrayView code, const QString &username,
                                                          const QString &password)
 {
+    return takeLoginReply(owed, code, username, [&password] { return password; });
+}
+
+NntpConnection::LoginStep NntpConnection::takeLoginReply(Awaiting owed, QByteArrayView code, const QString &username,
+                                                         const std::function<QString()> &password)
+{
     switch (owed) {
     case Awaiting::Greeting:
         if (code != "200 " && code != "201 ")
@@ -252,7 +268,7 @@ NntpConnection::LoginStep NntpConnection::takeLoginReply(Awaiting owed, QByteArr
         return LoginStep::Waiting;
     case Awaiting::UserReply:
         if (code == "381 ") {
-            send(QByteArray("AUTHINFO pass ") + password.toUtf8(), {Awaiting::PasswordReply, 0});
+            send(QByteArray("AUTHINFO pass ") + password().toUtf8(), {Awaiting::PasswordReply, 0});
             return LoginStep::Waiting;
         }
         return code == "281 " ? LoginStep::Done : LoginStep::NotTaken; // "281 ": the user name alone was enough

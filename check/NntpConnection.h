@@ -55,6 +55,8 @@ public:
     // Greeting and login as every connection goes through them: NotTaken when `code` is not an
     // answer to `owed`, Done once commands other than the login may follow.
     LoginStep takeLoginReply(Awaiting owed, QByteArrayView code, const QString &username, const QString &password);
+    // The same with the password asked for only when the server wants one.
+    LoginStep takeLoginReply(Awaiting owed, QByteArrayView code, const QString &username, const std::function<QString()> &password);
     // Says QUIT and lets the socket close once it is written.
     void quitAndClose();
     bool isClosed() const { return m_closed; }
@@ -63,6 +65,8 @@ public:
     const std::deque<Owed> &owed() const { return m_owed; }
     // Article queries sent and not yet answered.
     qsizetype articlesOut() const { return m_articlesOut; }
+    // The TLS version agreed on once established; UnknownProtocol on a plain connection.
+    QSsl::SslProtocol tlsProtocol() const;
 
     // The check's own notes: positions that drew "412 " and wait for the GROUP reply; whether
     // the server greeted; whether greeting and login are done and articles may be asked.
@@ -71,6 +75,9 @@ public:
     bool asking = false;
 
 Q_SIGNALS:
+    // The server is reached and, with TLS, the handshake done. For a plain connection it may
+    // come from inside open().
+    void established();
     void replyReceived(const QByteArray &line, NntpConnection::Owed owed);
     void unexpectedLine(const QByteArray &line);
     void failed(int error, const QString &description);

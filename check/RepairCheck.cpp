@@ -1,5 +1,6 @@
 #include "check/RepairCheck.h"
 
+#include "check/ConnectionPool.h"
 #include "check/NntpText.h"
 #include "nzb/LogText.h"
 #include "repair/Yenc.h"
@@ -11,13 +12,15 @@ constexpr qint64 kLargestPar2File = 64 * 1024 * 1024;
 } // namespace
 
 RepairCheck::RepairCheck(const NzbModel &nzb, std::vector<repair::PostedFile> files, std::vector<int> foundOn,
-                         const std::vector<CheckServer> &servers, const ConnectionOptions &options, QObject *parent)
+                         const std::vector<CheckServer> &servers, const ConnectionOptions &options, ConnectionPool *pool,
+                         QObject *parent)
     : QObject(parent)
     , m_nzb(nzb)
     , m_files(std::move(files))
     , m_foundOn(std::move(foundOn))
     , m_servers(servers)
     , m_options(options)
+    , m_pool(pool)
 {
     m_segmentsOfFile.resize(m_files.size());
     for (size_t file = 0; file < m_files.size(); ++file) {
@@ -148,17 +151,28 @@ void RepairCheck::fetchNext()
         return;
     }
     closeConnection();
-    m_connection = new NntpConnection(this);
+    openConnection(server);
+}
+
+void RepairCheck::openConnection(int server)
+{
+    const CheckServer &checkServer = m_servers[size_t(server)];
     m_connectionServer = server;
+    NntpConnection *kept = m_pool ? m_pool->take(checkServer, this) : nullptr;
+    m_connection = kept ? kept : new NntpConnection(this);
     connect(m_connection, &NntpConnection::replyReceived, this, &RepairCheck::handleReply);
     connect(m_connection, &NntpConnection::unexpectedLine, this,
             [this](const QByteArray &line) { fetchFailed(QString::fromLatin1(line)); });
     connect(m_connection, &NntpConnection::closedByServer, this,
             [this] { fetchFailed(QStringLiteral("the server closed the connection")); });
     connect(m_connection, &NntpConnection::failed, this, [this](int, const QString &description) { fetchFailed(description); });
+    if (kept) {
+        askBody(); // logged in already
+        return;
+    }
     ConnectionOptions options = m_options;
-    options.tls = m_servers[size_t(server)].tls;
-    m_connection->open(m_servers[size_t(server)].address, quint16(m_servers[size_t(server)].port), options);
+    options.tls = checkServer.tls;
+    m_connection->open(checkServer.address, quint16(checkServer.port), options);
 }
 
 void RepairCheck::askBody()
@@ -180,7 +194,7 @@ void RepairCheck::handleReply(const QByteArray &line, NntpConnection::Owed owed)
     } else if (owed.reply == Awaiting::GroupReply && code == "211 ") {
         askBody();
     } else {
-        const auto step = m_connection->takeLoginReply(owed.reply, code, server.username, server.password);
+        const auto step = m_connection->takeLoginReply(owed.reply, code, server.username, [&server] { return server.passwordWhenAsked(); });
         if (step == NntpConnection::LoginStep::NotTaken && owed.reply == Awaiting::BodyReply && m_connection->asking)
             fetchFailed(QString::fromLatin1(line), false); // a refusal: the connection serves the next
         else if (step == NntpConnection::LoginStep::NotTaken)
@@ -228,7 +242,7 @@ void RepairCheck::bodyArrived(QByteArray body)
 void RepairCheck::fetchFailed(const QString &reason, bool connectionLost)
 {
     if (connectionLost)
-        closeConnection();
+        closeConnection(false);
     const Fetch failed = m_fetches.front();
     m_fetches.pop_front();
     if (failed.purpose != Purpose::PartSize) {
@@ -242,13 +256,17 @@ void RepairCheck::fetchFailed(const QString &reason, bool connectionLost)
     fetchNext();
 }
 
-void RepairCheck::closeConnection()
+void RepairCheck::closeConnection(bool keep)
 {
-    if (m_connection) {
-        m_connection->quitAndClose();
-        m_connection->deleteLater();
-        m_connection = nullptr;
+    if (!m_connection)
+        return;
+    if (keep && m_pool) {
+        m_pool->give(m_servers[size_t(m_connectionServer)], std::exchange(m_connection, nullptr));
+        return;
     }
+    m_connection->quitAndClose();
+    m_connection->deleteLater();
+    m_connection = nullptr;
 }
 
 void RepairCheck::judge()

@@ -17,7 +17,8 @@ class RepairCheck : public QObject
 public:
     // `foundOn` gives per segment the server that found it, -1 for none.
     RepairCheck(const NzbModel &nzb, std::vector<repair::PostedFile> files, std::vector<int> foundOn,
-                const std::vector<CheckServer> &servers, const ConnectionOptions &options, QObject *parent = nullptr);
+                const std::vector<CheckServer> &servers, const ConnectionOptions &options, ConnectionPool *pool = nullptr,
+                QObject *parent = nullptr);
     ~RepairCheck() override;
 
     // Fetches nothing when `fetch` is false; judges from the NZB alone.
@@ -44,7 +45,9 @@ private:
     void handleReply(const QByteArray &line, NntpConnection::Owed owed);
     void bodyArrived(QByteArray body);
     void fetchFailed(const QString &reason, bool connectionLost = true);
-    void closeConnection();
+    void openConnection(int server);
+    // Hands the connection back to the pool when it may serve again, else says QUIT.
+    void closeConnection(bool keep = true);
     void judge();
     std::optional<qsizetype> foundSegment(int file, int part) const;
 
@@ -54,6 +57,7 @@ private:
     std::vector<std::vector<qsizetype>> m_segmentsOfFile; // per posted file: segment by part number
     const std::vector<CheckServer> &m_servers;
     const ConnectionOptions m_options;
+    ConnectionPool *const m_pool;
 
     repair::Grouping m_grouping;
     std::map<int, repair::FetchedFacts> m_facts;

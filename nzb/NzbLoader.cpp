@@ -156,10 +156,9 @@ QString missingPercent(const LoadStatistics &statistics, QChar decimalSeparator)
     return formatRounded(missing / double(statistics.requiredCount) * 100, 2, decimalSeparator);
 }
 
-LoadSummary makeSummary(const QString &path, const LoadStatistics &statistics, const QString &percent,
-                        std::optional<qint64> lastDate, const QDateTime &now)
+LoadSummary makeSummary(const QString &path, const LoadStatistics &statistics, const QString &percent)
 {
-    const QString days = lastDate ? QString::number(daysSincePosted(*lastDate, now)) : QStringLiteral("?");
+    const QString days = statistics.postedDaysAgo ? QString::number(*statistics.postedDaysAgo) : QStringLiteral("?");
     return {{
         singleLogLine(QLatin1String("NZB file: ") + path),
         QLatin1String("Files found: ") + QString::number(statistics.fileCount),
@@ -263,9 +262,11 @@ NzbLoadResult buildModel(const pugi::xml_document &document, const QString &path
         contents.items.push_back(std::move(item));
     }
     statistics.fileCount = int(contents.items.size());
+    if (lastDate)
+        statistics.postedDaysAgo = daysSincePosted(*lastDate, options.now);
 
     const QString percent = missingPercent(statistics, options.decimalSeparator);
-    contents.summary = makeSummary(trimBlanks(path), statistics, percent, lastDate, options.now);
+    contents.summary = makeSummary(trimBlanks(path), statistics, percent);
 
     NzbLoadResult result;
     result.kind = NzbLoadResult::Kind::Loaded;

@@ -8,6 +8,7 @@
 #include <QVariant>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 enum class ItemStatus { Queued = 1, Checking = 2, Available = 3, Missing = 4 };
@@ -39,6 +40,7 @@ struct LoadStatistics {
     int fileCount = 0;
     qint64 requiredCount = 0;
     qint64 foundCount = 0;
+    std::optional<qint64> postedDaysAgo; // none without a date
 };
 
 // The separator line that ends each block of the activity log.
