@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTreeView>
@@ -151,7 +152,7 @@ private Q_SLOTS:
             QVERIFY2(!control->inherits("QLabel") || control->width() >= control->sizeHint().width(), qPrintable(control->objectName())); // captions fit
         }
         QCOMPARE(texts.join(u'|'), QStringLiteral("frmServer|Add Newsserver|Main Server Settings|Server Address:||Port:|119|Server Nickname:||Threads:|"
-                                                  "Use SSL/TLS|Pipeline:|1|1|Server Requires Authentication  |Username:|Password:||||OK|Cancel"));
+                                                  "Use SSL/TLS|Pipeline:|1|1|Server Requires Authentication  |Username:|Password:||||Test|OK|Cancel"));
         QVERIFY(add.minimumSize() == add.maximumSize() && !(add.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QVERIFY(child<QLineEdit>(&add, "txtPassword")->echoMode() == QLineEdit::Password
                 && child<QLineEdit>(&add, "txtPassword")->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter) == '*');
@@ -185,6 +186,27 @@ private Q_SLOTS:
         ServerDialog fullEdit(m_list, 57, m_prompts, nullptr); // opened unticked for want of a user name: no password kept
         runSteps(&fullEdit, {"click cmdOK"}, [&] { return editorState(fullEdit); });
         COMPARE_GOLDEN("ui-server-editor.txt", m_notes.toUtf8());
+    }
+
+    // Test sits left of OK at its size, next before it in the tab order, and shows in one box
+    // what the values entered met; nothing is stored.
+    void testTriesTheValuesEntered()
+    {
+        ScriptedNntpServer nntp;
+        nntp.script({"AUTHINFO user tester=381 more", "AUTHINFO pass s3cret=281 welcome"});
+        ServerDialog dialog(m_list, 0, m_prompts, nullptr);
+        QWidget *test = child(&dialog, "cmdTest"), *ok = child(&dialog, "cmdOK");
+        QVERIFY(test->size() == ok->size() && test->y() == ok->y() && test->geometry().right() < ok->x() && test->x() > 0);
+        QVERIFY(child(&dialog, "txtPassword")->nextInFocusChain() == test && test->nextInFocusChain() == ok);
+        dialog.show();
+        for (const QString &step : {QStringLiteral("type txtServer 127.0.0.1"), QStringLiteral("retype txtPort %1").arg(nntp.port()), QStringLiteral("set cboThreads 1"),
+                                    QStringLiteral("set chkAuth 1"), QStringLiteral("type txtUsername tester"), QStringLiteral("type txtPassword s3cret"), QStringLiteral("click cmdTest")})
+            runStep(&dialog, step);
+        QVERIFY(QTest::qWaitFor([this] { return !m_shown.isEmpty(); }, 5000));
+        QCOMPARE(m_shown, QStringList{QStringLiteral("I Orvalis: Connected to 127.0.0.1:%1.\nGreeting: 200 scripted server ready\nLogin accepted.\n"
+                                                     "2 of 2 connections accepted.\nSTAT is answered.").arg(nntp.port())});
+        QTRY_VERIFY(!dialog.findChild<QProgressDialog *>());
+        QVERIFY(dialog.isVisible() && dialog.result() != QDialog::Accepted && m_list.count() == 0);
     }
 
     // The server list's commands with their save points, hiding, the popup, and a restart.

@@ -322,6 +322,7 @@ bool MainWindow::saveSettings()
 void MainWindow::openServerEditor(int editPosition)
 {
     ServerDialog dialog(*m_servers, editPosition, *m_prompts, this);
+    dialog.setIdleTimeoutSeconds(m_timeoutSeconds);
     if (dialog.exec() != QDialog::Accepted)
         return;
     ServerRecord record = dialog.record();

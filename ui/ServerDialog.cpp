@@ -1,6 +1,6 @@
 #include "ui/ServerDialog.h"
 
-#include "servers/ServerEditorRules.h"
+#include "check/ServerTest.h"
 #include "servers/ServerListModel.h"
 #include "ui/UserPrompts.h"
 #include "ui/WindowLayout.h"
@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QSpinBox>
@@ -159,14 +160,16 @@ void ServerDialog::buildAuthenticationFrame()
 
 void ServerDialog::buildButtons()
 {
+    auto *test = makeButton(this, "cmdTest", twipRect(1440, 3480 + kTlsRowHeight, 975, 375), QStringLiteral("Test"), true);
     auto *ok = makeButton(this, "cmdOK", twipRect(2520, 3480 + kTlsRowHeight, 975, 375), QStringLiteral("OK"), true);
     auto *cancel = makeButton(this, "cmdCancel", twipRect(3600, 3480 + kTlsRowHeight, 975, 375), QStringLiteral("Cancel"), true);
     // Neither button answers Enter by itself.
-    for (QPushButton *button : {ok, cancel})
+    for (QPushButton *button : {test, ok, cancel})
         button->setAutoDefault(false);
+    connect(test, &QPushButton::clicked, this, &ServerDialog::testServer);
     connect(ok, &QPushButton::clicked, this, &ServerDialog::tryToStore);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    QWidget *const order[] = {m_txtServer, m_txtPort, m_txtNickName, m_cboThreads, m_chkSSL, m_spnPipeline, m_chkAuth, m_txtUsername, m_txtPassword, ok, cancel};
+    QWidget *const order[] = {m_txtServer, m_txtPort, m_txtNickName, m_cboThreads, m_chkSSL, m_spnPipeline, m_chkAuth, m_txtUsername, m_txtPassword, test, ok, cancel};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -210,7 +213,7 @@ void ServerDialog::applyPortRules()
         m_txtPort->setText(result.text);
 }
 
-void ServerDialog::tryToStore()
+editor::EditorInput ServerDialog::input() const
 {
     editor::EditorInput input;
     input.address = m_txtServer->text();
@@ -222,13 +225,63 @@ void ServerDialog::tryToStore()
     input.authentication = m_chkAuth->isChecked();
     input.username = m_txtUsername->text();
     input.password = m_txtPassword->text();
-    const QString problem = editor::firstInputProblem(input, m_editPosition > 0, m_servers.count());
+    return input;
+}
+
+void ServerDialog::tryToStore()
+{
+    const editor::EditorInput entered = input();
+    const QString problem = editor::firstInputProblem(entered, m_editPosition > 0, m_servers.count());
     if (!problem.isEmpty()) {
         m_prompts.showMessage(UserPrompts::Icon::Warning, QStringLiteral("Orvalis"), problem);
         return;
     }
-    m_record = editor::recordFromInput(input, m_servers.NextFreeKey(m_editPosition));
+    m_record = editor::recordFromInput(entered, m_servers.NextFreeKey(m_editPosition));
     accept();
+}
+
+// Tries the values entered as a check would use them, under a progress dialog; nothing is stored.
+void ServerDialog::testServer()
+{
+    if (m_test)
+        return;
+    const editor::EditorInput entered = input();
+    CheckServer server;
+    server.nickname = entered.nickname;
+    server.address = entered.address;
+    server.portText = entered.port;
+    server.connections = entered.threads.toInt();
+    server.username = entered.username;
+    server.password = entered.password;
+    server.tls = entered.tls;
+    server.pipelineDepth = m_spnPipeline->value();
+    ConnectionOptions options;
+    options.idleTimeoutSeconds = m_idleTimeoutSeconds;
+    m_test = new ServerTest(server, entered.authentication, options, this);
+    m_testProgress = new QProgressDialog(QStringLiteral("Testing %1 ...").arg(entered.address.trimmed()), QStringLiteral("Cancel"), 0, 0, this);
+    m_testProgress->setWindowTitle(QStringLiteral("Orvalis"));
+    m_testProgress->setWindowModality(Qt::WindowModal);
+    m_testProgress->setMinimumDuration(0);
+    connect(m_testProgress, &QProgressDialog::canceled, this, [this] {
+        m_test->cancel();
+        endTest();
+    });
+    connect(m_test, &ServerTest::finished, this, [this](bool allWorked) {
+        const QString text = m_test->lines().join(u'\n');
+        endTest();
+        m_prompts.showMessage(allWorked ? UserPrompts::Icon::Information : UserPrompts::Icon::Warning, QStringLiteral("Orvalis"), text);
+    });
+    m_testProgress->show();
+    m_test->start();
+}
+
+// Closing the progress dialog would count as its Cancel: it is hidden instead.
+void ServerDialog::endTest()
+{
+    m_testProgress->disconnect(this);
+    m_testProgress->hide();
+    std::exchange(m_testProgress, nullptr)->deleteLater();
+    std::exchange(m_test, nullptr)->deleteLater();
 }
 
 // Only digits can be typed into the port, five at most; pasted text meets the port rules instead.

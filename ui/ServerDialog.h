@@ -1,5 +1,6 @@
 #pragma once
 
+#include "servers/ServerEditorRules.h"
 #include "servers/ServerRecord.h"
 
 #include <QDialog>
@@ -7,8 +8,10 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QProgressDialog;
 class QSpinBox;
 class ServerListModel;
+class ServerTest;
 class UserPrompts;
 
 // frmServer: adds a newsserver to the list or edits one. It stores nothing itself: on OK it
@@ -22,6 +25,8 @@ public:
 
     // The record to store once the dialog was accepted; its tick is left to the opener.
     const ServerRecord &record() const { return m_record; }
+    // The idle timeout Test uses, as a check would; 0 waits as long as a test may.
+    void setIdleTimeoutSeconds(int seconds) { m_idleTimeoutSeconds = seconds; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -34,13 +39,19 @@ private:
     void showServer(const ServerRecord &server);
     void applyAuthenticationTick(bool ticked);
     void applyPortRules();
+    editor::EditorInput input() const;
     void tryToStore();
+    void testServer();
+    void endTest();
 
     const ServerListModel &m_servers;
     const int m_editPosition;
     UserPrompts &m_prompts;
     bool m_nickNameTyped = false;
     ServerRecord m_record;
+    int m_idleTimeoutSeconds = 60;
+    ServerTest *m_test = nullptr;        // while Test runs
+    QProgressDialog *m_testProgress = nullptr;
 
     QLineEdit *m_txtServer = nullptr;
     QLineEdit *m_txtPort = nullptr;
