@@ -1,6 +1,10 @@
 // orvalis-check: the core of Orvalis on the command line, for scripts and tests.
 
+#include "CheckReport.h"
+#include "Passwords.h"
+
 #include "check/CheckRun.h"
+#include "check/ConnectionPool.h"
 #include "nzb/LogText.h"
 #include "nzb/NzbLoader.h"
 #include "settings/SettingsFile.h"
@@ -8,7 +12,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QLocale>
 #include <QSslCertificate>
 #include <QTimer>
@@ -18,8 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-enum ExitCode { Success = 0, SomethingMissing = 1, ParseFailed = 2, LoadFailed = 3, NoServer = 4, Repairable = 5, UsageError = 64 };
 
 void writeLine(std::FILE *stream, const QString &line)
 {
@@ -50,25 +54,23 @@ void printModel(const NzbModel &model)
         writeLine(stdout, singleLogLine(queue.entry(position).text()));
 }
 
-// Loads the NZB; on failure says why on standard error and gives the exit code.
-std::unique_ptr<NzbModel> load(const QString &path, const LoadOptions &options, int &exitCode)
+// What the load said besides the model, on standard error, each line prefixed with the path so
+// that a call with several NZBs tells whose it is; the exit code of a failure.
+int reportLoad(const QString &path, const NzbLoadResult &result)
 {
-    NzbLoadResult result = LoadNzb(path, options);
+    QStringList lines = result.warningLines;
+    if (result.kind == NzbLoadResult::Kind::ParseError)
+        lines = result.boxLines();
+    else if (result.kind == NzbLoadResult::Kind::Failure)
+        lines = {QStringLiteral("Error loading NZB: ") + result.boxLines().join(u'\n')};
+    for (const QString &line : lines)
+        writeLine(stderr, singleLogLine(path) + QStringLiteral(": ") + line);
     switch (result.kind) {
-    case NzbLoadResult::Kind::Loaded:
-        if (!result.warningLines.isEmpty())
-            writeLine(stderr, result.warningLines.join(u'\n'));
-        return std::move(result.model);
-    case NzbLoadResult::Kind::ParseError:
-        writeLine(stderr, result.boxLines().join(u'\n'));
-        exitCode = ParseFailed;
-        return nullptr;
-    case NzbLoadResult::Kind::Failure:
-        writeLine(stderr, QStringLiteral("Error loading NZB: ") + result.boxLines().join(u'\n'));
-        exitCode = LoadFailed;
-        return nullptr;
+    case NzbLoadResult::Kind::Loaded: return Success;
+    case NzbLoadResult::Kind::ParseError: return ParseFailed;
+    case NzbLoadResult::Kind::Failure: break;
     }
-    return nullptr;
+    return LoadFailed;
 }
 
 // HOST:PORT[:THREADS[:USER[:PASSWORD]]], HOST in brackets when it holds colons; named HOST:PORT.
@@ -135,14 +137,40 @@ void showProgress(const CheckRun &check)
     std::fflush(stderr);
 }
 
-int check(NzbModel &nzb, std::vector<CheckServer> servers, const ConnectionOptions &options, bool listFiles, bool statOnly)
+// What every NZB of a call is checked with.
+struct CheckSetup {
+    std::vector<CheckServer> servers;
+    ConnectionOptions connection;
+    LoadOptions load;
+    bool json = false;
+    bool listFiles = false;
+    bool statOnly = false;
+    ConnectionPool *pool = nullptr;
+};
+
+void listFiles(const NzbModel &nzb)
 {
+    for (int index = 1; index <= nzb.itemCount(); ++index) {
+        const NzbItem &item = nzb.item(index);
+        writeLine(stdout, QString::number(index) + u'\t' + statusName(item.status) + u'\t' + item.available + u'\t' + item.partsText());
+    }
+}
+
+void writeJson(const QJsonObject &object)
+{
+    writeLine(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+}
+
+int check(NzbModel &nzb, const QString &path, const CheckSetup &setup)
+{
+    std::FILE *logStream = setup.json ? stderr : stdout; // standard output carries only the JSON then
     for (const QString &line : nzb.summary().logLines())
-        writeLine(stdout, line);
-    CheckRun run(nzb, std::move(servers), QLocale().decimalPoint().front()); // as the window writes it
-    run.setConnectionOptions(options);
-    run.setFetchForRepair(!statOnly);
-    QObject::connect(&run, &CheckRun::logLine, [](const QString &line) { writeLine(stdout, line); });
+        writeLine(logStream, line);
+    CheckRun run(nzb, setup.servers, QLocale().decimalPoint().front()); // as the window writes it
+    run.setConnectionOptions(setup.connection);
+    run.setFetchForRepair(!setup.statOnly);
+    run.setConnectionPool(setup.pool);
+    QObject::connect(&run, &CheckRun::logLine, [logStream](const QString &line) { writeLine(logStream, line); });
     QObject::connect(&run, &CheckRun::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     QTimer progress;
     if (isatty(STDERR_FILENO)) {
@@ -154,17 +182,33 @@ int check(NzbModel &nzb, std::vector<CheckServer> servers, const ConnectionOptio
         QCoreApplication::exec();
     if (progress.isActive())
         std::fputs("\r\033[K", stderr);
-    if (listFiles) {
-        for (int index = 1; index <= nzb.itemCount(); ++index) {
-            const NzbItem &item = nzb.item(index);
-            writeLine(stdout, QString::number(index) + u'\t' + statusName(item.status) + u'\t' + item.available + u'\t'
-                                  + item.partsText());
-        }
-    }
-    if (run.missingLeft() == 0 && run.undownloadable() <= 0 && run.judgement().nothingLost())
-        return Success;
-    return run.judgement().dataComplete() ? Repairable : SomethingMissing;
+    if (setup.json)
+        writeJson(checkedNzbJson(path, nzb, run));
+    else if (setup.listFiles)
+        listFiles(nzb);
+    return checkExitCode(run);
 }
+
+// Loads and checks (or dumps) each NZB in turn, over the same connections.
+int checkEach(const QStringList &paths, const CheckSetup &setup, bool dump)
+{
+    int worst = Success;
+    for (const QString &path : paths) {
+        NzbLoadResult result = LoadNzb(path, setup.load);
+        int exitCode = reportLoad(path, result);
+        if (!result.loaded() && setup.json)
+            writeJson(unloadedNzbJson(path, result, exitCode));
+        else if (result.loaded() && dump)
+            printModel(*result.model);
+        else if (result.loaded())
+            exitCode = check(*result.model, path, setup);
+        worst = worseExitCode(worst, exitCode);
+    }
+    return worst;
+}
+
+const QString kPasswordWarning = QStringLiteral(
+    "orvalis-check: warning: a password on the command line can be read by other users of this machine; use ~/.netrc instead.");
 
 } // namespace
 
@@ -178,17 +222,20 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVALIS_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Checks whether the posts of an NZB file still exist, or prints what Orvalis reads from it (--dump)."));
+    parser.setApplicationDescription(QStringLiteral("Checks whether the posts of NZB files still exist, or prints what Orvalis reads from them (--dump)."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption dumpOption(QStringLiteral("dump"), QStringLiteral("Print the loaded NZB: summary, group, items and queue."));
+    const QCommandLineOption dumpOption(QStringLiteral("dump"), QStringLiteral("Print each loaded NZB: summary, group, items and queue."));
     const QCommandLineOption namesOnlyOption(QStringLiteral("names-only"), QStringLiteral("Show file names instead of subjects."));
     const QCommandLineOption nowOption(QStringLiteral("now"), QStringLiteral("Local date-time to count the post's age to."),
                                        QStringLiteral("YYYY-MM-DDTHH:MM:SS"));
     const QCommandLineOption settingsOption(QStringLiteral("settings"), QStringLiteral("Check with the ticked servers of this Settings.dat."),
                                             QStringLiteral("FILE"));
-    const QCommandLineOption serverOption(QStringLiteral("server"), QStringLiteral("Check with this server; repeat for more, in order."),
-                                          QStringLiteral("HOST:PORT[:THREADS[:USER[:PASSWORD]]]"));
+    const QCommandLineOption serverOption(QStringLiteral("server"),
+                                          QStringLiteral("Check with this server; repeat for more, in order. The password comes from ~/.netrc."),
+                                          QStringLiteral("HOST:PORT[:THREADS[:USER]]"));
+    const QCommandLineOption netrcOption(QStringLiteral("netrc-file"), QStringLiteral("Read logins from this file instead of ~/.netrc."),
+                                         QStringLiteral("FILE"));
     const QCommandLineOption tlsOption(QStringLiteral("tls"), QStringLiteral("Talk TLS to the servers given by --server (usually port 563)."));
     const QCommandLineOption caFileOption(QStringLiteral("ca-file"), QStringLiteral("Also trust the CA certificates in this PEM file."),
                                           QStringLiteral("FILE"));
@@ -201,9 +248,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption statOnlyOption(QStringLiteral("stat-only"),
                                             QStringLiteral("Read no article for the repair verdict: estimate it from the NZB alone."));
     const QCommandLineOption filesOption(QStringLiteral("files"), QStringLiteral("After the report, one line per file: index, status, available, parts."));
-    parser.addOptions({dumpOption, namesOnlyOption, nowOption, settingsOption, serverOption, tlsOption, caFileOption,
-                       pipelineOption, timeoutOption, statOnlyOption, filesOption});
-    parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB file to load."));
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("Write one JSON object per NZB on standard output (JSON Lines); the log goes to standard error."));
+    const QCommandLineOption testOption(QStringLiteral("test"), QStringLiteral("Test the servers instead of checking: connect, log in, open every connection, ask STAT."));
+    parser.addOptions({dumpOption, namesOnlyOption, nowOption, settingsOption, serverOption, netrcOption, tlsOption, caFileOption,
+                       pipelineOption, timeoutOption, statOnlyOption, filesOption, jsonOption, testOption});
+    parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB files to check, one after another."), QStringLiteral("FILE.nzb..."));
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -215,26 +265,29 @@ int main(int argc, char *argv[])
         writeLine(stdout, QStringLiteral("orvalis-check ") + QStringLiteral(ORVALIS_VERSION));
         return Success;
     }
-    if (parser.positionalArguments().size() != 1)
-        return usageError(QStringLiteral("Name exactly one NZB file."));
+    const QStringList paths = parser.positionalArguments();
+    const bool test = parser.isSet(testOption);
+    if (test && !paths.isEmpty())
+        return usageError(QStringLiteral("--test checks servers, not NZB files."));
+    if (!test && paths.isEmpty())
+        return usageError(QStringLiteral("Name at least one NZB file."));
+    if (parser.isSet(jsonOption) && (parser.isSet(dumpOption) || test))
+        return usageError(QStringLiteral("--json reports checks; it goes with neither --dump nor --test."));
 
-    LoadOptions options;
-    options.namesOnly = parser.isSet(namesOnlyOption);
-    options.now = QDateTime::currentDateTime();
+    CheckSetup setup;
+    setup.json = parser.isSet(jsonOption);
+    setup.listFiles = parser.isSet(filesOption);
+    setup.statOnly = parser.isSet(statOnlyOption);
+    setup.load.namesOnly = parser.isSet(namesOnlyOption);
+    setup.load.now = QDateTime::currentDateTime();
     if (parser.isSet(nowOption)) {
-        options.now = QDateTime::fromString(parser.value(nowOption), QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-        if (!options.now.isValid())
+        setup.load.now = QDateTime::fromString(parser.value(nowOption), QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+        if (!setup.load.now.isValid())
             return usageError(QStringLiteral("--now takes a local date-time as YYYY-MM-DDTHH:MM:SS."));
     }
-    const QString path = parser.positionalArguments().constFirst();
-    int exitCode = Success;
-    if (parser.isSet(dumpOption)) {
-        if (const std::unique_ptr<NzbModel> nzb = load(path, options, exitCode))
-            printModel(*nzb);
-        return exitCode;
-    }
+    if (parser.isSet(dumpOption))
+        return checkEach(paths, setup, true);
 
-    ConnectionOptions connectionOptions;
     int pipelineDepth = 0;
     if (parser.isSet(pipelineOption) && !parseNumber(parser.value(pipelineOption), 1, kDeepestPipeline, pipelineDepth))
         return usageError(QStringLiteral("--pipeline takes a number from 1 to %1.").arg(kDeepestPipeline));
@@ -243,30 +296,41 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--timeout takes a number of seconds from 0 to %1.").arg(NntpConnection::kLongestIdleTimeout));
     if (parser.isSet(caFileOption)) {
         const QString caFile = parser.value(caFileOption);
-        connectionOptions.extraCaCertificates = QSslCertificate::fromPath(caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
-        if (connectionOptions.extraCaCertificates.isEmpty())
+        setup.connection.extraCaCertificates = QSslCertificate::fromPath(caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+        if (setup.connection.extraCaCertificates.isEmpty())
             return usageError(QStringLiteral("--ca-file: no PEM certificate could be read from ") + caFile);
     }
 
-    std::vector<CheckServer> servers;
+    std::vector<bool> givenPassword;
     for (const QString &text : parser.values(serverOption)) {
         CheckServer server;
         if (!parseServer(text, server))
-            return usageError(QStringLiteral("--server takes HOST:PORT[:THREADS[:USER[:PASSWORD]]], threads 1 to 10: ") + text);
+            return usageError(QStringLiteral("--server takes HOST:PORT[:THREADS[:USER]], threads 1 to 10: ") + text);
         server.tls = parser.isSet(tlsOption);
-        servers.push_back(server);
+        if (!server.password.isEmpty() && std::find(givenPassword.begin(), givenPassword.end(), true) == givenPassword.end())
+            writeLine(stderr, kPasswordWarning);
+        givenPassword.push_back(!server.password.isEmpty());
+        setup.servers.push_back(server);
     }
-    if (servers.empty())
-        servers = tickedServers(parser.isSet(settingsOption) ? parser.value(settingsOption) : DefaultSettingsPath(),
-                                connectionOptions.idleTimeoutSeconds);
-    if (servers.empty()) {
+    PasswordSources sources{QDir::homePath() + QStringLiteral("/.netrc"), parser.isSet(netrcOption)};
+    if (sources.netrcNamed)
+        sources.netrcPath = parser.value(netrcOption);
+    if (const std::optional<QString> refusal = ResolvePasswords(setup.servers, givenPassword, sources)) {
+        writeLine(stderr, QStringLiteral("orvalis-check: ") + *refusal);
+        return UsageError;
+    }
+    if (setup.servers.empty())
+        setup.servers = tickedServers(parser.isSet(settingsOption) ? parser.value(settingsOption) : DefaultSettingsPath(),
+                                      setup.connection.idleTimeoutSeconds);
+    if (setup.servers.empty()) {
         writeLine(stderr, QStringLiteral("orvalis-check: no newsserver is configured and ticked."));
         return NoServer;
     }
     if (timeoutSeconds >= 0)
-        connectionOptions.idleTimeoutSeconds = timeoutSeconds;
-    for (CheckServer &server : servers)
+        setup.connection.idleTimeoutSeconds = timeoutSeconds;
+    for (CheckServer &server : setup.servers)
         server.pipelineDepth = pipelineDepth > 0 ? pipelineDepth : server.pipelineDepth;
-    const std::unique_ptr<NzbModel> nzb = load(path, options, exitCode);
-    return nzb ? check(*nzb, std::move(servers), connectionOptions, parser.isSet(filesOption), parser.isSet(statOnlyOption)) : exitCode;
+    ConnectionPool pool;
+    setup.pool = &pool;
+    return checkEach(paths, setup, false);
 }

@@ -245,6 +245,7 @@ NzbLoadResult buildModel(const pugi::xml_document &document, const QString &path
         item.announced = subject::AnnouncedPartCount(subjectText);
         item.fileName = subject::FileNameFromSubject(subjectText);
         item.name = options.namesOnly ? item.fileName : subject::SubjectWithoutCounter(subjectText);
+        item.subject = subjectText;
         if (const auto date = parseDate(file.attribute("date").value()))
             lastDate = date;
         forEachNested(file, "groups", "group", [&](pugi::xml_node group) {

@@ -17,6 +17,7 @@ enum class ItemStatus { Queued = 1, Checking = 2, Available = 3, Missing = 4 };
 struct NzbItem {
     QString name;         // display name from the subject
     QString fileName;     // the file's name from the subject, whatever the display shows
+    QString subject;      // as the NZB gives it
     int announced = 0;    // parts the subject announces
     int segmentCount = 0; // segments the NZB lists
     QString available = QStringLiteral("0");

@@ -7,11 +7,21 @@
 #include <QProcess>
 #include <QTest>
 
+#include <unistd.h>
+
 // orvalis-check's exit code, standard output and standard error. The event loop runs meanwhile:
 // a test's own NNTP server answers the tool.
-inline QByteArray runCheckTool(const QStringList &arguments)
+// It runs without a terminal, and with `environment` (NAME=VALUE) over a home of no .netrc.
+inline QByteArray runCheckTool(const QStringList &arguments, const QStringList &environment = {})
 {
     QProcess process;
+    process.setChildProcessModifier([] { ::setsid(); });
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(QStringLiteral("HOME"), QStringLiteral("/nonexistent"));
+    variables.remove(QStringLiteral("ORVALIS_PASSWORD"));
+    for (const QString &variable : environment)
+        variables.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+    process.setProcessEnvironment(variables);
     process.start(QStringLiteral(ORVALIS_CHECK_PATH), arguments);
     if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 60000))
         process.kill();

@@ -14,9 +14,9 @@ namespace {
 
 const QString kSample = QStringLiteral(ORVALIS_TEST_DATA "/sample.nzb");
 
-QByteArray runTool(const QStringList &arguments, const QList<std::pair<QString, QString>> &placeholders)
+QByteArray runTool(const QStringList &arguments, const QStringList &environment, const QList<std::pair<QString, QString>> &placeholders)
 {
-    QByteArray text = runCheckTool(arguments);
+    QByteArray text = runCheckTool(arguments, environment);
     for (const auto &[actual, placeholder] : placeholders)
         text.replace(actual.toUtf8(), placeholder.toUtf8());
     return text;
@@ -39,7 +39,10 @@ class TestCheckTool : public QObject
 private Q_SLOTS:
     void runs_data()
     {
-        QTest::addColumn<QStringList>("arguments"); // FILE: the row's file in a temporary folder, COMPLETE an NZB of two parts; PORT1, PORT2: the servers'
+        // FILE: the row's file in a temporary folder TMP, beside a .netrc for user@127.0.0.1 and a copy
+        // others can read, open-netrc; COMPLETE an NZB of two parts; PORT1, PORT2: the servers'; NAME=VALUE
+        // sets a variable of the tool's environment.
+        QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QList<QByteArray>>("rules"); // of the first scripted server; the second has the standard ones
         const QStringList dump{"--dump", "--now", "2026-12-07T12:00:00"};
@@ -62,6 +65,14 @@ private Q_SLOTS:
         QTest::newRow("no server ticked") << QStringList{"--settings", "FILE", kSample} << QByteArray("unticked") << QList<QByteArray>();
         QTest::newRow("no settings file") << QStringList{"--settings", "none.dat", kSample} << QByteArray() << QList<QByteArray>();
         QTest::newRow("the timeout of the settings") << QStringList{"--now", "2026-12-07T12:00:00", "--settings", "FILE", kSample} << QByteArray("ticked") << QList<QByteArray>{"STAT="};
+        QTest::newRow("several NZBs, one broken in the middle, logins from ~/.netrc")
+            << QStringList{"HOME=TMP", "--now", "2026-12-07T12:00:00", "--server", "127.0.0.1:PORT2:2", "COMPLETE", "FILE", kSample}
+            << QByteArray("<nzb>\n<file>\n</nzb>\n") << QList<QByteArray>();
+        QTest::newRow("a .netrc others can read") << QStringList{"--netrc-file", "TMP/open-netrc", "--server", "127.0.0.1:PORT2", kSample} << QByteArray() << QList<QByteArray>();
+        QTest::newRow("the password from ORVALIS_PASSWORD") << QStringList{"ORVALIS_PASSWORD=pass", "--server", "127.0.0.1:PORT2:1:other", "COMPLETE"} << QByteArray() << QList<QByteArray>();
+        // The first server takes the user name alone; the second wants a password no source has.
+        QTest::newRow("no password") << QStringList{"--server", "127.0.0.1:PORT1:1:solo", "--server", "127.0.0.1:PORT2:1:other", "COMPLETE"} << QByteArray()
+                                     << QList<QByteArray>{"AUTHINFO user=281 fine", "STAT <b@x>=430 no"};
         QTest::newRow("the timeout given") << QStringList{"--now", "2026-12-07T12:00:00", "--timeout", "2", "--settings", "FILE", kSample} << QByteArray("ticked") << QList<QByteArray>{"STAT="};
     }
 
@@ -82,10 +93,17 @@ private Q_SLOTS:
             QVERIFY(!SaveSettingsFile(path, settings(second, first, file == "ticked", rules.isEmpty() ? "2" : "1")));
         else if (!file.isEmpty())
             writeTestFile(dir, QStringLiteral("row.file"), file);
+        for (const char *name : {".netrc", "open-netrc"}) {
+            const QString netrc = writeTestFile(dir, QString::fromLatin1(name), "machine 127.0.0.1 login user password pass\n");
+            QFile::setPermissions(netrc, QFile::ReadOwner | QFile::WriteOwner | (*name == 'o' ? QFile::ReadGroup | QFile::ReadOther : QFile::Permissions()));
+        }
         const QString complete = writeTestFile(dir, QStringLiteral("complete.nzb"), "<nzb><file subject='a (1/2)'><segments><segment>a@x</segment><segment>b@x</segment></segments></file></nzb>");
         arguments.replaceInStrings(QStringLiteral("COMPLETE"), complete).replaceInStrings(QStringLiteral("FILE"), path).replaceInStrings(QStringLiteral("none."), dir.filePath(QStringLiteral("none.")));
         arguments.replaceInStrings(QStringLiteral("PORT1"), QString::number(first.port())).replaceInStrings(QStringLiteral("PORT2"), QString::number(second.port()));
-        QByteArray text = runTool(arguments, {{dir.path(), "TMP"}, {kSample, "SAMPLE"}, {QString::number(first.port()), "PORT1"},
+        arguments.replaceInStrings(QStringLiteral("TMP"), dir.path());
+        const QStringList environment = arguments.filter(QRegularExpression(QStringLiteral("^[A-Z_]+=")));
+        arguments.removeIf([&environment](const QString &argument) { return environment.contains(argument); });
+        QByteArray text = runTool(arguments, environment, {{dir.path(), "TMP"}, {kSample, "SAMPLE"}, {QString::number(first.port()), "PORT1"},
                                               {QString::number(second.port()), "PORT2"}});
         for (const ScriptedNntpServer *nntp : {&first, &second})
             text += "== " + QByteArray::number(nntp->connectionCount()) + " connection(s)\n" + nntp->commands().filter(QStringLiteral("AUTHINFO")).join(u'\n').toUtf8();
@@ -94,7 +112,7 @@ private Q_SLOTS:
 
     void rejectsBadUsage()
     {
-        const QStringList runs{"", "--dump", "--dump SAMPLE SAMPLE", "--dump --fast SAMPLE", "--dump --now yesterday SAMPLE", "--dump --now 2026-12-07T12:00 SAMPLE",
+        const QStringList runs{"", "--dump", "--test SAMPLE", "--json --dump SAMPLE", "--dump --fast SAMPLE", "--dump --now yesterday SAMPLE", "--dump --now 2026-12-07T12:00 SAMPLE",
                                "--pipeline 0 SAMPLE", "--pipeline 101 SAMPLE", "--pipeline x SAMPLE", "--pipeline +4 SAMPLE", "--pipeline  SAMPLE",
                                "--timeout -1 SAMPLE", "--timeout 1s SAMPLE", "--timeout 2000001 SAMPLE", "--timeout  SAMPLE", "--ca-file SAMPLE SAMPLE",
                                "--server localhost SAMPLE", "--server localhost:0 SAMPLE", "--server localhost:119:11 SAMPLE", "--server localhost:http SAMPLE", "--server :119 SAMPLE"};
@@ -103,7 +121,7 @@ private Q_SLOTS:
             QStringList arguments = run.split(u' ', Qt::SkipEmptyParts);
             if (run.contains(QLatin1String("  "))) // an empty value
                 arguments.insert(1, QString());
-            text += "$ " + run.toUtf8() + '\n' + runTool(arguments.replaceInStrings(QStringLiteral("SAMPLE"), kSample), {{kSample, "SAMPLE"}});
+            text += "$ " + run.toUtf8() + '\n' + runTool(arguments.replaceInStrings(QStringLiteral("SAMPLE"), kSample), {}, {{kSample, "SAMPLE"}});
         }
         COMPARE_GOLDEN("check-tool-usage.txt", text);
     }

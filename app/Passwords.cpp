@@ -1,0 +1,192 @@
+#include "Passwords.h"
+
+#include "check/CheckRun.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+struct NetrcEntry {
+    QString machine; // empty for "default"
+    QString login;
+    std::optional<QString> password;
+};
+
+// The tokens of a .netrc: words split at white space, or double-quoted with backslash escapes.
+QStringList netrcTokens(const QString &text)
+{
+    QStringList tokens;
+    qsizetype at = 0;
+    while (true) {
+        while (at < text.size() && text[at].isSpace())
+            ++at;
+        if (at == text.size())
+            return tokens;
+        QString token;
+        if (text[at] == u'"') {
+            for (++at; at < text.size() && text[at] != u'"'; ++at)
+                token += text[at] == u'\\' && at + 1 < text.size() ? text[++at] : text[at];
+            ++at;
+        } else {
+            while (at < text.size() && !text[at].isSpace())
+                token += text[at++];
+        }
+        tokens << token;
+    }
+}
+
+std::vector<NetrcEntry> parseNetrc(const QString &text)
+{
+    std::vector<NetrcEntry> entries;
+    const QStringList tokens = netrcTokens(text);
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const QString &token = tokens[i];
+        const bool valued = i + 1 < tokens.size();
+        if (token == u"machine" && valued)
+            entries.push_back({tokens[++i], {}, {}});
+        else if (token == u"default")
+            entries.push_back({});
+        else if (token == u"login" && valued && !entries.empty())
+            entries.back().login = tokens[++i];
+        else if (token == u"password" && valued && !entries.empty())
+            entries.back().password = tokens[++i];
+        else if (token == u"account" && valued)
+            ++i;
+        else if (token == u"macdef")
+            break; // a macro runs to the next empty line; nothing a login needs follows it in practice
+    }
+    return entries;
+}
+
+// The entries of the file; a message when it cannot be read or others could read its passwords.
+std::optional<QString> readNetrc(const PasswordSources &sources, std::vector<NetrcEntry> &entries)
+{
+    QFile file(sources.netrcPath);
+    if (!file.exists() && !sources.netrcNamed)
+        return std::nullopt;
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1 cannot be read: %2").arg(sources.netrcPath, file.errorString());
+    entries = parseNetrc(QString::fromUtf8(file.readAll()));
+    struct stat status {};
+    const bool holdsPassword = std::any_of(entries.begin(), entries.end(), [](const NetrcEntry &e) { return e.password.has_value(); });
+    // As ftp does: a password that others may read is no secret any more.
+    if (holdsPassword && fstat(file.handle(), &status) == 0 && (status.st_mode & 077) != 0)
+        return QStringLiteral("%1 can be read by others (mode %2): chmod 600 %1").arg(sources.netrcPath, QStringLiteral("%1").arg(status.st_mode & 07777, 4, 8, QChar(u'0')));
+    return std::nullopt;
+}
+
+// The machine's entry for the login, any login when `login` is empty. A "default" entry is
+// not used: a server without an entry of its own is asked without a login.
+const NetrcEntry *findEntry(const std::vector<NetrcEntry> &entries, const QString &machine, const QString &login)
+{
+    for (const NetrcEntry &entry : entries) {
+        const bool loginFits = login.isEmpty() || entry.login.isEmpty() || entry.login == login;
+        if (!entry.machine.isEmpty() && entry.machine.compare(machine, Qt::CaseInsensitive) == 0 && loginFits)
+            return &entry;
+    }
+    return nullptr;
+}
+
+// Reads a line from the terminal with its echo off.
+std::optional<QString> promptWithoutEcho(const QString &prompt)
+{
+    const int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (terminal < 0)
+        return std::nullopt;
+    termios saved {};
+    const bool hasTermios = tcgetattr(terminal, &saved) == 0;
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    if (hasTermios)
+        tcsetattr(terminal, TCSAFLUSH, &quiet);
+    const QByteArray promptBytes = prompt.toUtf8();
+    [[maybe_unused]] const ssize_t shown = write(terminal, promptBytes.constData(), size_t(promptBytes.size()));
+    QByteArray line;
+    char byte = 0;
+    while (read(terminal, &byte, 1) == 1 && byte != '\n')
+        line += byte;
+    if (hasTermios)
+        tcsetattr(terminal, TCSAFLUSH, &saved);
+    [[maybe_unused]] const ssize_t ended = write(terminal, "\n", 1);
+    close(terminal);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+
+bool holdsLineBreak(const QString &text)
+{
+    return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
+}
+
+QString lineBreakMessage(const CheckServer &server)
+{
+    return QStringLiteral("the password for %1@%2 holds a line break.").arg(server.username, server.address);
+}
+
+// Asks once, when the server first wants the password; without a terminal nothing can, and
+// the call ends as a usage error.
+std::function<QString()> passwordPrompt(const CheckServer &server)
+{
+    auto asked = std::make_shared<std::optional<QString>>();
+    const QString noPassword = QStringLiteral("no password for %1@%2: put it in ~/.netrc (machine %2 login %1 password ...) or in ORVALIS_PASSWORD.")
+                                   .arg(server.username, server.address);
+    return [asked, noPassword, lineBreak = lineBreakMessage(server), prompt = QStringLiteral("Password for %1@%2: ").arg(server.username, server.address)] {
+        if (!asked->has_value())
+            *asked = promptWithoutEcho(prompt);
+        if (!asked->has_value() || holdsLineBreak(**asked)) {
+            const QString message = QStringLiteral("orvalis-check: ") + (asked->has_value() ? lineBreak : noPassword) + u'\n';
+            std::fflush(stdout);
+            std::fputs(message.toUtf8().constData(), stderr);
+            std::exit(64);
+        }
+        return **asked;
+    };
+}
+
+} // namespace
+
+std::optional<QString> ResolvePasswords(std::vector<CheckServer> &servers, const std::vector<bool> &givenPassword,
+                                        const PasswordSources &sources)
+{
+    std::vector<NetrcEntry> entries;
+    const bool netrcNeeded = std::find(givenPassword.begin(), givenPassword.end(), false) != givenPassword.end();
+    if (netrcNeeded) {
+        if (auto refusal = readNetrc(sources, entries))
+            return refusal;
+    }
+    std::vector<CheckServer *> lacking;
+    for (size_t i = 0; i < servers.size(); ++i) {
+        CheckServer &server = servers[i];
+        if (givenPassword[i])
+            continue;
+        if (const NetrcEntry *entry = findEntry(entries, server.address, server.username)) {
+            if (server.username.isEmpty())
+                server.username = entry->login;
+            if (entry->password && !server.username.isEmpty())
+                server.password = *entry->password;
+        }
+        if (!server.username.isEmpty() && server.password.isEmpty())
+            lacking.push_back(&server);
+    }
+    const QString variable = qEnvironmentVariable("ORVALIS_PASSWORD");
+    for (CheckServer *server : lacking) {
+        if (lacking.size() == 1 && !variable.isEmpty())
+            server->password = variable;
+        else
+            server->askPassword = passwordPrompt(*server);
+    }
+    for (const CheckServer &server : servers) {
+        if (holdsLineBreak(server.password))
+            return lineBreakMessage(server);
+    }
+    return std::nullopt;
+}
