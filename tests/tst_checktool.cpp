@@ -8,6 +8,9 @@
 #include "settings/SettingsFile.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 namespace {
@@ -108,6 +111,49 @@ private Q_SLOTS:
         for (const ScriptedNntpServer *nntp : {&first, &second})
             text += "== " + QByteArray::number(nntp->connectionCount()) + " connection(s)\n" + nntp->commands().filter(QStringLiteral("AUTHINFO")).join(u'\n').toUtf8();
         COMPARE_GOLDEN(QStringLiteral("check-tool-%1.txt").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression(QStringLiteral("[^a-zA-Z0-9]+")), QStringLiteral("-")).toLower()), text);
+    }
+
+    // Each NZB's line holds the figures its text output shows, and every line fits the schema.
+    void jsonFollowsSchemaAndText()
+    {
+        ScriptedNntpServer nntp;
+        nntp.script({"STAT <part3of3.holiday@example.invalid>=430 no"});
+        QTemporaryDir dir;
+        const QStringList nzbs{kSample, writeTestFile(dir, QStringLiteral("broken.nzb"), "<nzb>\n<file>\n</nzb>\n"), dir.filePath(QStringLiteral("none.nzb"))};
+        const QStringList options{"--now", "2026-12-07T12:00:00", "--server", "127.0.0.1:" + QString::number(nntp.port()) + ":2"};
+        const QByteArray text = runCheckTool(options + QStringList{"--files", kSample});
+        const QByteArray json = runCheckTool(options + QStringList{"--json"} + nzbs);
+        QVERIFY(json.startsWith("exit 2\n"));
+        const QList<QByteArray> lines = json.sliced(7, json.indexOf("== stderr") - 7).trimmed().split('\n');
+        QCOMPARE(lines.size(), nzbs.size());
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            QCOMPARE(QJsonDocument::fromJson(lines[i])[QStringLiteral("nzb")].toString(), nzbs[i]);
+
+        const QJsonObject sample = QJsonDocument::fromJson(lines[0]).object();
+        const auto figure = [&sample](const char *part, const char *key) { return QString::number(sample[QLatin1String(part)][QLatin1String(key)].toDouble()); };
+        QStringList shown{"Files found: " + figure("load", "files"), "Message-ID's required: " + figure("load", "required"),
+                          "Message-ID's missing from the NZB: " + figure("load", "missingFromNzb") + " (" + figure("load", "missingPercent") + "%)",
+                          "The files were posted " + figure("load", "postedDaysAgo") + " day(s) ago.", "Parts checked: " + figure("report", "checked"),
+                          "Undownloadable parts: " + figure("report", "undownloadable"), figure("report", "percent") + "% of the data can't be downloaded!"};
+        for (const QJsonValue file : sample[QStringLiteral("files")].toArray()) {
+            const QString status = file[QStringLiteral("status")].toString();
+            shown << QStringLiteral("%1\t%2\t%3\t%4/%5").arg(file[QStringLiteral("index")].toInt()).arg(status == u"missing" ? QStringLiteral("Missing (partially)") : status.at(0).toUpper() + status.sliced(1))
+                         .arg(file[QStringLiteral("available")].toInt()).arg(file[QStringLiteral("listed")].toInt()).arg(file[QStringLiteral("announced")].toInt());
+        }
+        for (const QString &line : shown)
+            QVERIFY2(text.contains('\n' + line.toUtf8() + '\n'), qPrintable(line));
+        QCOMPARE(sample[QStringLiteral("servers")][0][QStringLiteral("found")].toInt(), 4);
+
+        QProcess validator; // Debian's python3-jsonschema is the referee
+        validator.start(QStringLiteral("/usr/bin/python3"), {"-c", "import json, sys, jsonschema\n"
+                                                                   "schema = json.load(open(sys.argv[1]))\n"
+                                                                   "jsonschema.Draft202012Validator.check_schema(schema)\n"
+                                                                   "for line in sys.stdin: jsonschema.Draft202012Validator(schema).validate(json.loads(line))\n",
+                                                             QStringLiteral(ORVALIS_SOURCE_DIR "/docs/orvalis-check.schema.json")});
+        validator.write(lines.join('\n'));
+        validator.closeWriteChannel();
+        QVERIFY(validator.waitForFinished());
+        QVERIFY2(validator.exitCode() == 0, validator.readAllStandardError().constData());
     }
 
     void rejectsBadUsage()
