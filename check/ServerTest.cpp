@@ -72,18 +72,18 @@ void ServerTest::cancel()
         attempt.connection->close();
 }
 
-// The editor's own checks, on the values as it would store them: trimmed, and the port after
-// its rules. The test needs no nickname.
+// The editor's own checks, and the port after its rules. The test needs no nickname; a
+// password that is asked for when the server wants one counts as given.
 QString ServerTest::inputProblem()
 {
     m_server.address = m_server.address.trimmed();
-    m_server.username = m_login ? m_server.username.trimmed() : QString();
-    m_server.password = m_login ? m_server.password.trimmed() : QString();
+    if (!m_login)
+        m_server.username = m_server.password = QString();
     editor::EditorInput input;
     input.address = input.nickname = m_server.address;
     input.authentication = m_login;
     input.username = m_server.username;
-    input.password = m_server.password;
+    input.password = m_server.password.isEmpty() && m_server.askPassword ? QStringLiteral("asked") : m_server.password;
     if (QString problem = editor::firstInputProblem(input, true, 0); !problem.isEmpty())
         return problem;
     // A line break would end the AUTHINFO command and start one of the user's making.
@@ -153,7 +153,8 @@ void ServerTest::replied(size_t index, const QByteArray &line, Awaiting owed)
         if (first)
             add(QStringLiteral("Greeting: ") + shown(line));
     }
-    switch (attempt.connection->takeLoginReply(owed, line.left(4), m_server.username, m_server.password)) {
+    const auto password = [this] { return m_server.passwordWhenAsked(); };
+    switch (attempt.connection->takeLoginReply(owed, line.left(4), m_server.username, password)) {
     case NntpConnection::LoginStep::Waiting:
         return;
     case NntpConnection::LoginStep::Done:

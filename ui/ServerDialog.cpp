@@ -246,15 +246,9 @@ void ServerDialog::testServer()
     if (m_test)
         return;
     const editor::EditorInput entered = input();
-    CheckServer server;
-    server.nickname = entered.nickname;
-    server.address = entered.address;
-    server.portText = entered.port;
-    server.connections = entered.threads.toInt();
-    server.username = entered.username;
-    server.password = entered.password;
-    server.tls = entered.tls;
-    server.pipelineDepth = m_spnPipeline->value();
+    // The values as OK would store them, trimmed, and a check would then use them; the key
+    // only carries the password.
+    const CheckServer server = CheckServer::fromRecord(editor::recordFromInput(entered, QStringLiteral("K00")));
     ConnectionOptions options;
     options.idleTimeoutSeconds = m_idleTimeoutSeconds;
     m_test = new ServerTest(server, entered.authentication, options, this);
