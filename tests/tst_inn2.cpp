@@ -4,11 +4,14 @@
 #include "ScriptedPrompts.h"
 #include "TestFiles.h"
 
+#include "check/ServerTest.h"
 #include "servers/ServerListModel.h"
 #include "ui/MainWindow.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -100,6 +103,24 @@ private Q_SLOTS:
         const QByteArray out = runCheckTool({"--tls", "--server", "127.0.0.1:1563:1:tester:s3cret", kNzb});
         QVERIFY2(out.startsWith("exit 1\n") && out.contains("\nServer error: 13 - TLS error: The certificate is self-signed, and untrusted\n"
                               "Parts checked: 35\nUndownloadable parts: 37\n100% of the data can't be downloaded!\n\n"), out.constData());
+    }
+
+    // Test, as the editor runs it: over TLS, logged in, four connections at once.
+    void serverTestPassesOverTls()
+    {
+        ConnectionOptions options;
+        options.extraCaCertificates = QSslCertificate::fromPath(kCertificate);
+        CheckServer server;
+        server.address = QStringLiteral("127.0.0.1"), server.portText = QStringLiteral("1563"), server.port = kTlsPort, server.connections = 4;
+        server.username = QStringLiteral("tester"), server.password = QStringLiteral("s3cret"), server.tls = true;
+        ServerTest test(server, true, options);
+        QSignalSpy finished(&test, &ServerTest::finished);
+        test.start();
+        QVERIFY(finished.wait(20000));
+        const QString lines = test.lines().join(u'\n');
+        const QRegularExpression expected(QStringLiteral("^Connected to 127\\.0\\.0\\.1:1563 with TLS 1\\.[23]\\.\nGreeting: 200 [^\n]+\nLogin accepted\\.\n"
+                                                         "4 of 4 connections accepted\\.\nSTAT is answered\\.$"));
+        QVERIFY2(expected.match(lines).hasMatch() && test.allWorked(), qPrintable(lines));
     }
 
     void windowShowsTheSameResults()
