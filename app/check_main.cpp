@@ -5,6 +5,7 @@
 
 #include "check/CheckRun.h"
 #include "check/ConnectionPool.h"
+#include "check/ServerTest.h"
 #include "nzb/LogText.h"
 #include "nzb/NzbLoader.h"
 #include "settings/SettingsFile.h"
@@ -207,6 +208,23 @@ int checkEach(const QStringList &paths, const CheckSetup &setup, bool dump)
     return worst;
 }
 
+// Tries each server as the editor's Test button does, printing its lines as they come.
+int testServers(const std::vector<CheckServer> &servers, const ConnectionOptions &options)
+{
+    bool allWorked = true;
+    for (const CheckServer &server : servers) {
+        writeLine(stdout, QStringLiteral("Testing newsserver: ") + singleLogLine(server.nickname));
+        ServerTest test(server, !server.username.isEmpty(), options);
+        QObject::connect(&test, &ServerTest::lineAdded, [](const QString &line) { writeLine(stdout, line); });
+        QObject::connect(&test, &ServerTest::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+        test.start();
+        QCoreApplication::exec();
+        allWorked = allWorked && test.allWorked();
+        writeLine(stdout, QString());
+    }
+    return allWorked ? Success : SomethingMissing;
+}
+
 const QString kPasswordWarning = QStringLiteral(
     "orvalis-check: warning: a password on the command line can be read by other users of this machine; use ~/.netrc instead.");
 
@@ -330,6 +348,8 @@ int main(int argc, char *argv[])
         setup.connection.idleTimeoutSeconds = timeoutSeconds;
     for (CheckServer &server : setup.servers)
         server.pipelineDepth = pipelineDepth > 0 ? pipelineDepth : server.pipelineDepth;
+    if (test)
+        return testServers(setup.servers, setup.connection);
     ConnectionPool pool;
     setup.pool = &pool;
     return checkEach(paths, setup, false);

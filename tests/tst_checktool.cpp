@@ -76,6 +76,8 @@ private Q_SLOTS:
         // The first server takes the user name alone; the second wants a password no source has.
         QTest::newRow("no password") << QStringList{"--server", "127.0.0.1:PORT1:1:solo", "--server", "127.0.0.1:PORT2:1:other", "COMPLETE"} << QByteArray()
                                      << QList<QByteArray>{"AUTHINFO user=281 fine", "STAT <b@x>=430 no"};
+        QTest::newRow("a server test") << QStringList{"HOME=TMP", "--test", "--server", "127.0.0.1:PORT2:2", "--server", "127.0.0.1:PORT1"} << QByteArray()
+                                       << QList<QByteArray>{"AUTHINFO user=481 denied"}; // both take the .netrc login: it names no port
         QTest::newRow("the timeout given") << QStringList{"--now", "2026-12-07T12:00:00", "--timeout", "2", "--settings", "FILE", kSample} << QByteArray("ticked") << QList<QByteArray>{"STAT="};
     }
 
