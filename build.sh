@@ -14,9 +14,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake make g++ pkg-config qt6-base-dev libpugixml-dev zlib1g-dev)
-test_packages=(clang libclang-rt-14-dev par2 python3 lintian)
+test_packages=(clang libclang-rt-14-dev par2 python3 python3-jsonschema lintian)
 package_packages=(dpkg-dev)
-coverage_packages=(gcovr par2 python3)
+coverage_packages=(gcovr par2 python3 python3-jsonschema)
 
 install_missing() {
     local missing=()
