@@ -68,8 +68,10 @@ void ServerTest::cancel()
 {
     m_over = m_cancelled = true;
     m_bound.stop();
-    for (const Attempt &attempt : m_attempts)
-        attempt.connection->close();
+    for (const Attempt &attempt : m_attempts) {
+        if (attempt.connection)
+            attempt.connection->close();
+    }
 }
 
 // The editor's own checks, and the port after its rules. The test needs no nickname; a
@@ -107,16 +109,23 @@ void ServerTest::begin()
         return;
     }
     m_bound.start(std::chrono::seconds(boundSeconds()));
+    m_attempts.resize(size_t(std::clamp(m_server.connections, 1, 10)));
+    open(0);
+}
+
+// The first connection is logged in before the others open, so that it is the server's first
+// whatever order the others reach it in, and a limit shows on the others.
+void ServerTest::openTheOthers()
+{
+    for (size_t index = 1; index < m_attempts.size() && !m_over; ++index)
+        open(index);
+}
+
+void ServerTest::open(size_t index)
+{
     ConnectionOptions options = m_options;
     options.tls = m_server.tls;
     options.idleTimeoutSeconds = 0; // the test's own bound covers every connection
-    m_attempts.resize(size_t(std::clamp(m_server.connections, 1, 10)));
-    for (size_t index = 0; index < m_attempts.size() && !m_over; ++index)
-        open(index, options);
-}
-
-void ServerTest::open(size_t index, const ConnectionOptions &options)
-{
     auto *connection = new NntpConnection(this);
     m_attempts[index].connection = connection;
     connect(connection, &NntpConnection::established, this, [this, index] { reached(index); });
@@ -158,9 +167,11 @@ void ServerTest::replied(size_t index, const QByteArray &line, Awaiting owed)
     case NntpConnection::LoginStep::Waiting:
         return;
     case NntpConnection::LoginStep::Done:
-        if (first)
-            add(m_login ? QStringLiteral("Login accepted.") : QStringLiteral("No login."));
         attempt.state = State::Ready;
+        if (!first)
+            return countWhenAllAnswered();
+        add(m_login ? QStringLiteral("Login accepted.") : QStringLiteral("No login."));
+        openTheOthers();
         return countWhenAllAnswered();
     case NntpConnection::LoginStep::NotTaken:
         if (first && owed != Awaiting::Greeting)
@@ -265,8 +276,10 @@ void ServerTest::end(bool allWorked)
     m_over = true;
     m_allWorked = allWorked;
     m_bound.stop();
-    for (const Attempt &attempt : m_attempts)
-        attempt.connection->quitAndClose();
+    for (const Attempt &attempt : m_attempts) {
+        if (attempt.connection)
+            attempt.connection->quitAndClose();
+    }
     QMetaObject::invokeMethod(this, [this] {
         if (!m_cancelled)
             Q_EMIT finished(m_allWorked);

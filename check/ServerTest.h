@@ -51,7 +51,8 @@ private:
 
     QString inputProblem();
     void begin();
-    void open(size_t index, const ConnectionOptions &options);
+    void open(size_t index);
+    void openTheOthers();
     void reached(size_t index);
     void replied(size_t index, const QByteArray &line, NntpConnection::Awaiting owed);
     void ended(size_t index, const QString &reason);
