@@ -58,8 +58,8 @@ public:
     // Rules "[N>]PREFIX[#TIMES][@MS]=REPLY", the first that fits a command answers it: only on
     // connection N, only the first TIMES times, MS milliseconds late. PREFIX "hello" stands for
     // the greeting. REPLY: lines joined by \n and sent with CR LF, "~" at its end for no final
-    // CR LF, "|" for a pause of 300 ms, "$" for the command's argument; "!close", "!reset", or
-    // nothing for silence. Commands no rule fits get the standard reply. With `chunk` set, every
+    // CR LF, "|" for a pause of 300 ms, "$" for the command's argument; "!close" (also after
+    // a reply ended by "~"), "!reset", or nothing for silence. Commands no rule fits get the standard reply. With `chunk` set, every
     // reply goes out in pieces of that many bytes, a millisecond apart.
     void script(const QList<QByteArray> &rules, int chunk = 0)
     {
@@ -90,12 +90,13 @@ private:
             if ((r.connection && r.connection != connection) || !command.startsWith(r.prefix) || (r.times && r.used == r.times))
                 continue;
             ++r.used;
-            if (r.reply == "!close" || r.reply == "!reset")
-                return {{}, r.reply == "!close", r.reply == "!reset", r.delay};
-            QByteArray bytes = QByteArray(r.reply).replace('$', command.mid(command.indexOf(' ') + 1)).replace("\n", "\r\n");
+            if (r.reply == "!reset")
+                return {{}, false, true, r.delay};
+            const bool closeAfter = r.reply.endsWith("!close");
+            QByteArray bytes = r.reply.chopped(closeAfter ? 6 : 0).replace('$', command.mid(command.indexOf(' ') + 1)).replace("\n", "\r\n");
             if (!bytes.isEmpty())
                 bytes = bytes.endsWith('~') ? bytes.chopped(1) : bytes + "\r\n";
-            return {bytes, false, false, r.delay};
+            return {bytes, closeAfter, false, r.delay};
         }
         return command == "hello" ? Reply{greeting} : standardReply(command);
     }

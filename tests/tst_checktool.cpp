@@ -71,6 +71,8 @@ private Q_SLOTS:
         QTest::newRow("several NZBs, one broken in the middle, logins from ~/.netrc")
             << QStringList{"HOME=TMP", "--now", "2026-12-07T12:00:00", "--server", "127.0.0.1:PORT2:2", "COMPLETE", "FILE", kSample}
             << QByteArray("<nzb>\n<file>\n</nzb>\n") << QList<QByteArray>();
+        QTest::newRow("a kept connection the server closes") << QStringList{"--server", "127.0.0.1:PORT1", "COMPLETE", "COMPLETE"} << QByteArray()
+                                                             << QList<QByteArray>{"STAT <b@x>#1=223 0 <b@x>\n~!close"};
         QTest::newRow("a .netrc others can read") << QStringList{"--netrc-file", "TMP/open-netrc", "--server", "127.0.0.1:PORT2", kSample} << QByteArray() << QList<QByteArray>();
         QTest::newRow("the password from ORVALIS_PASSWORD") << QStringList{"ORVALIS_PASSWORD=pass", "--server", "127.0.0.1:PORT2:1:other", "COMPLETE"} << QByteArray() << QList<QByteArray>();
         // The first server takes the user name alone; the second wants a password no source has.
