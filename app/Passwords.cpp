@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr qint64 kLargestNetrc = 1024 * 1024;
+
 struct NetrcEntry {
     QString machine; // empty for "default"
     QString login;
@@ -74,7 +76,10 @@ std::optional<QString> readNetrc(const PasswordSources &sources, std::vector<Net
         return std::nullopt;
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("%1 cannot be read: %2").arg(sources.netrcPath, file.errorString());
-    entries = parseNetrc(QString::fromUtf8(file.readAll()));
+    const QByteArray text = file.read(kLargestNetrc + 1);
+    if (text.size() > kLargestNetrc)
+        return QStringLiteral("%1 is over 1 MiB: no .netrc is that long").arg(sources.netrcPath);
+    entries = parseNetrc(QString::fromUtf8(text));
     struct stat status {};
     const bool holdsPassword = std::any_of(entries.begin(), entries.end(), [](const NetrcEntry &e) { return e.password.has_value(); });
     // As ftp does: a password that others may read is no secret any more.
