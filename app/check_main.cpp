@@ -285,12 +285,12 @@ int main(int argc, char *argv[])
     }
     const QStringList paths = parser.positionalArguments();
     const bool test = parser.isSet(testOption);
-    if (test && !paths.isEmpty())
-        return usageError(QStringLiteral("--test checks servers, not NZB files."));
+    if (test && (!paths.isEmpty() || parser.isSet(dumpOption) || parser.isSet(jsonOption)))
+        return usageError(QStringLiteral("--test checks servers: it takes no NZB file, no --dump and no --json."));
     if (!test && paths.isEmpty())
         return usageError(QStringLiteral("Name at least one NZB file."));
-    if (parser.isSet(jsonOption) && (parser.isSet(dumpOption) || test))
-        return usageError(QStringLiteral("--json reports checks; it goes with neither --dump nor --test."));
+    if (parser.isSet(jsonOption) && parser.isSet(dumpOption))
+        return usageError(QStringLiteral("--json reports checks; it does not go with --dump."));
 
     CheckSetup setup;
     setup.json = parser.isSet(jsonOption);

@@ -162,7 +162,7 @@ private Q_SLOTS:
 
     void rejectsBadUsage()
     {
-        const QStringList runs{"", "--dump", "--test SAMPLE", "--json --dump SAMPLE", "--dump --fast SAMPLE", "--dump --now yesterday SAMPLE", "--dump --now 2026-12-07T12:00 SAMPLE",
+        const QStringList runs{"", "--dump", "--test SAMPLE", "--test --dump", "--json --dump SAMPLE", "--dump --fast SAMPLE", "--dump --now yesterday SAMPLE", "--dump --now 2026-12-07T12:00 SAMPLE",
                                "--pipeline 0 SAMPLE", "--pipeline 101 SAMPLE", "--pipeline x SAMPLE", "--pipeline +4 SAMPLE", "--pipeline  SAMPLE",
                                "--timeout -1 SAMPLE", "--timeout 1s SAMPLE", "--timeout 2000001 SAMPLE", "--timeout  SAMPLE", "--ca-file SAMPLE SAMPLE",
                                "--netrc-file none.netrc --server localhost:119 SAMPLE", "--server localhost SAMPLE", "--server localhost:0 SAMPLE", "--server localhost:119:11 SAMPLE", "--server localhost:http SAMPLE", "--server :119 SAMPLE"};
