@@ -228,6 +228,111 @@ int testServers(const std::vector<CheckServer> &servers, const ConnectionOptions
 const QString kPasswordWarning = QStringLiteral(
     "orvalis-check: warning: a password on the command line can be read by other users of this machine; use ~/.netrc instead.");
 
+// The tool's options, each with its help text.
+struct ToolOptions {
+    QCommandLineOption dump{QStringLiteral("dump"), QStringLiteral("Print each loaded NZB: summary, group, items and queue.")};
+    QCommandLineOption namesOnly{QStringLiteral("names-only"), QStringLiteral("Show file names instead of subjects.")};
+    QCommandLineOption now{QStringLiteral("now"), QStringLiteral("Local date-time to count the post's age to."), QStringLiteral("YYYY-MM-DDTHH:MM:SS")};
+    QCommandLineOption settings{QStringLiteral("settings"), QStringLiteral("Check with the ticked servers of this Settings.dat."), QStringLiteral("FILE")};
+    QCommandLineOption server{QStringLiteral("server"), QStringLiteral("Check with this server; repeat for more, in order. The password comes from ~/.netrc."),
+                              QStringLiteral("HOST:PORT[:THREADS[:USER]]")};
+    QCommandLineOption netrc{QStringLiteral("netrc-file"), QStringLiteral("Read logins from this file instead of ~/.netrc."), QStringLiteral("FILE")};
+    QCommandLineOption tls{QStringLiteral("tls"), QStringLiteral("Talk TLS to the servers given by --server (usually port 563).")};
+    QCommandLineOption caFile{QStringLiteral("ca-file"), QStringLiteral("Also trust the CA certificates in this PEM file."), QStringLiteral("FILE")};
+    QCommandLineOption pipeline{QStringLiteral("pipeline"),
+                                QStringLiteral("Keep up to N article queries out per connection, on every server (1 to %1).").arg(kDeepestPipeline),
+                                QStringLiteral("N")};
+    QCommandLineOption timeout{QStringLiteral("timeout"),
+                               QStringLiteral("Give a server up after it sent nothing for this long while owing a reply; 0 for never (default: Settings.dat's, else 60)."),
+                               QStringLiteral("SECONDS")};
+    QCommandLineOption statOnly{QStringLiteral("stat-only"), QStringLiteral("Read no article for the repair verdict: estimate it from the NZB alone.")};
+    QCommandLineOption files{QStringLiteral("files"), QStringLiteral("After the report, one line per file: index, status, available, parts.")};
+    QCommandLineOption json{QStringLiteral("json"),
+                            QStringLiteral("Write one JSON object per NZB on standard output (JSON Lines); the log goes to standard error.")};
+    QCommandLineOption test{QStringLiteral("test"), QStringLiteral("Test the servers instead of checking: connect, log in, open every connection, ask STAT.")};
+
+    void addTo(QCommandLineParser &parser) const
+    {
+        parser.addOptions({dump, namesOnly, now, settings, server, netrc, tls, caFile, pipeline, timeout, statOnly, files, json, test});
+        parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB files to check, one after another."), QStringLiteral("FILE.nzb..."));
+    }
+};
+
+// Which modes go together; a usage error's message when they do not.
+std::optional<QString> modeProblem(const QCommandLineParser &parser, const ToolOptions &options)
+{
+    const bool noFiles = parser.positionalArguments().isEmpty();
+    if (parser.isSet(options.test) && (!noFiles || parser.isSet(options.dump) || parser.isSet(options.json)))
+        return QStringLiteral("--test checks servers: it takes no NZB file, no --dump and no --json.");
+    if (!parser.isSet(options.test) && noFiles)
+        return QStringLiteral("Name at least one NZB file.");
+    if (parser.isSet(options.json) && parser.isSet(options.dump))
+        return QStringLiteral("--json reports checks; it does not go with --dump.");
+    return std::nullopt;
+}
+
+std::optional<QString> readLoadOptions(const QCommandLineParser &parser, const ToolOptions &options, CheckSetup &setup)
+{
+    setup.json = parser.isSet(options.json);
+    setup.listFiles = parser.isSet(options.files);
+    setup.statOnly = parser.isSet(options.statOnly);
+    setup.load.namesOnly = parser.isSet(options.namesOnly);
+    setup.load.now = QDateTime::currentDateTime();
+    if (parser.isSet(options.now)) {
+        setup.load.now = QDateTime::fromString(parser.value(options.now), QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+        if (!setup.load.now.isValid())
+            return QStringLiteral("--now takes a local date-time as YYYY-MM-DDTHH:MM:SS.");
+    }
+    return std::nullopt;
+}
+
+// What a check may change of each server, -1 or 0 where nothing was given.
+struct ServerOverrides {
+    int pipelineDepth = 0;
+    int timeoutSeconds = -1;
+};
+
+std::optional<QString> readConnectionOptions(const QCommandLineParser &parser, const ToolOptions &options, CheckSetup &setup,
+                                             ServerOverrides &overrides)
+{
+    if (parser.isSet(options.pipeline) && !parseNumber(parser.value(options.pipeline), 1, kDeepestPipeline, overrides.pipelineDepth))
+        return QStringLiteral("--pipeline takes a number from 1 to %1.").arg(kDeepestPipeline);
+    if (parser.isSet(options.timeout)
+        && !parseNumber(parser.value(options.timeout), 0, NntpConnection::kLongestIdleTimeout, overrides.timeoutSeconds))
+        return QStringLiteral("--timeout takes a number of seconds from 0 to %1.").arg(NntpConnection::kLongestIdleTimeout);
+    if (parser.isSet(options.caFile)) {
+        const QString caFile = parser.value(options.caFile);
+        setup.connection.extraCaCertificates = QSslCertificate::fromPath(caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+        if (setup.connection.extraCaCertificates.isEmpty())
+            return QStringLiteral("--ca-file: no PEM certificate could be read from ") + caFile;
+    }
+    return std::nullopt;
+}
+
+// The --server servers, and per server whether its password came with it.
+std::optional<QString> readServers(const QCommandLineParser &parser, const ToolOptions &options, std::vector<CheckServer> &servers,
+                                   std::vector<bool> &givenPassword)
+{
+    for (const QString &text : parser.values(options.server)) {
+        CheckServer server;
+        if (!parseServer(text, server))
+            return QStringLiteral("--server takes HOST:PORT[:THREADS[:USER]], threads 1 to 10: ") + text;
+        server.tls = parser.isSet(options.tls);
+        if (!server.password.isEmpty() && std::find(givenPassword.begin(), givenPassword.end(), true) == givenPassword.end())
+            writeLine(stderr, kPasswordWarning);
+        givenPassword.push_back(!server.password.isEmpty());
+        servers.push_back(server);
+    }
+    return std::nullopt;
+}
+
+PasswordSources passwordSources(const QCommandLineParser &parser, const ToolOptions &options)
+{
+    if (parser.isSet(options.netrc))
+        return {parser.value(options.netrc), true};
+    return {QDir::homePath() + QStringLiteral("/.netrc"), false};
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -243,36 +348,8 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral("Checks whether the posts of NZB files still exist, or prints what Orvalis reads from them (--dump)."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption dumpOption(QStringLiteral("dump"), QStringLiteral("Print each loaded NZB: summary, group, items and queue."));
-    const QCommandLineOption namesOnlyOption(QStringLiteral("names-only"), QStringLiteral("Show file names instead of subjects."));
-    const QCommandLineOption nowOption(QStringLiteral("now"), QStringLiteral("Local date-time to count the post's age to."),
-                                       QStringLiteral("YYYY-MM-DDTHH:MM:SS"));
-    const QCommandLineOption settingsOption(QStringLiteral("settings"), QStringLiteral("Check with the ticked servers of this Settings.dat."),
-                                            QStringLiteral("FILE"));
-    const QCommandLineOption serverOption(QStringLiteral("server"),
-                                          QStringLiteral("Check with this server; repeat for more, in order. The password comes from ~/.netrc."),
-                                          QStringLiteral("HOST:PORT[:THREADS[:USER]]"));
-    const QCommandLineOption netrcOption(QStringLiteral("netrc-file"), QStringLiteral("Read logins from this file instead of ~/.netrc."),
-                                         QStringLiteral("FILE"));
-    const QCommandLineOption tlsOption(QStringLiteral("tls"), QStringLiteral("Talk TLS to the servers given by --server (usually port 563)."));
-    const QCommandLineOption caFileOption(QStringLiteral("ca-file"), QStringLiteral("Also trust the CA certificates in this PEM file."),
-                                          QStringLiteral("FILE"));
-    const QCommandLineOption pipelineOption(QStringLiteral("pipeline"),
-                                            QStringLiteral("Keep up to N article queries out per connection, on every server (1 to %1).").arg(kDeepestPipeline),
-                                            QStringLiteral("N"));
-    const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
-                                           QStringLiteral("Give a server up after it sent nothing for this long while owing a reply; 0 for never (default: Settings.dat's, else 60)."),
-                                           QStringLiteral("SECONDS"));
-    const QCommandLineOption statOnlyOption(QStringLiteral("stat-only"),
-                                            QStringLiteral("Read no article for the repair verdict: estimate it from the NZB alone."));
-    const QCommandLineOption filesOption(QStringLiteral("files"), QStringLiteral("After the report, one line per file: index, status, available, parts."));
-    const QCommandLineOption jsonOption(QStringLiteral("json"),
-                                        QStringLiteral("Write one JSON object per NZB on standard output (JSON Lines); the log goes to standard error."));
-    const QCommandLineOption testOption(QStringLiteral("test"), QStringLiteral("Test the servers instead of checking: connect, log in, open every connection, ask STAT."));
-    parser.addOptions({dumpOption, namesOnlyOption, nowOption, settingsOption, serverOption, netrcOption, tlsOption, caFileOption,
-                       pipelineOption, timeoutOption, statOnlyOption, filesOption, jsonOption, testOption});
-    parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB files to check, one after another."), QStringLiteral("FILE.nzb..."));
-
+    const ToolOptions options;
+    options.addTo(parser);
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
@@ -283,72 +360,34 @@ int main(int argc, char *argv[])
         writeLine(stdout, QStringLiteral("orvalis-check ") + QStringLiteral(ORVALIS_VERSION));
         return Success;
     }
-    const QStringList paths = parser.positionalArguments();
-    const bool test = parser.isSet(testOption);
-    if (test && (!paths.isEmpty() || parser.isSet(dumpOption) || parser.isSet(jsonOption)))
-        return usageError(QStringLiteral("--test checks servers: it takes no NZB file, no --dump and no --json."));
-    if (!test && paths.isEmpty())
-        return usageError(QStringLiteral("Name at least one NZB file."));
-    if (parser.isSet(jsonOption) && parser.isSet(dumpOption))
-        return usageError(QStringLiteral("--json reports checks; it does not go with --dump."));
-
     CheckSetup setup;
-    setup.json = parser.isSet(jsonOption);
-    setup.listFiles = parser.isSet(filesOption);
-    setup.statOnly = parser.isSet(statOnlyOption);
-    setup.load.namesOnly = parser.isSet(namesOnlyOption);
-    setup.load.now = QDateTime::currentDateTime();
-    if (parser.isSet(nowOption)) {
-        setup.load.now = QDateTime::fromString(parser.value(nowOption), QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-        if (!setup.load.now.isValid())
-            return usageError(QStringLiteral("--now takes a local date-time as YYYY-MM-DDTHH:MM:SS."));
-    }
-    if (parser.isSet(dumpOption))
+    if (auto problem = modeProblem(parser, options); problem || (problem = readLoadOptions(parser, options, setup)))
+        return usageError(*problem);
+    const QStringList paths = parser.positionalArguments();
+    if (parser.isSet(options.dump))
         return checkEach(paths, setup, true);
 
-    int pipelineDepth = 0;
-    if (parser.isSet(pipelineOption) && !parseNumber(parser.value(pipelineOption), 1, kDeepestPipeline, pipelineDepth))
-        return usageError(QStringLiteral("--pipeline takes a number from 1 to %1.").arg(kDeepestPipeline));
-    int timeoutSeconds = -1;
-    if (parser.isSet(timeoutOption) && !parseNumber(parser.value(timeoutOption), 0, NntpConnection::kLongestIdleTimeout, timeoutSeconds))
-        return usageError(QStringLiteral("--timeout takes a number of seconds from 0 to %1.").arg(NntpConnection::kLongestIdleTimeout));
-    if (parser.isSet(caFileOption)) {
-        const QString caFile = parser.value(caFileOption);
-        setup.connection.extraCaCertificates = QSslCertificate::fromPath(caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
-        if (setup.connection.extraCaCertificates.isEmpty())
-            return usageError(QStringLiteral("--ca-file: no PEM certificate could be read from ") + caFile);
-    }
-
+    ServerOverrides overrides;
     std::vector<bool> givenPassword;
-    for (const QString &text : parser.values(serverOption)) {
-        CheckServer server;
-        if (!parseServer(text, server))
-            return usageError(QStringLiteral("--server takes HOST:PORT[:THREADS[:USER]], threads 1 to 10: ") + text);
-        server.tls = parser.isSet(tlsOption);
-        if (!server.password.isEmpty() && std::find(givenPassword.begin(), givenPassword.end(), true) == givenPassword.end())
-            writeLine(stderr, kPasswordWarning);
-        givenPassword.push_back(!server.password.isEmpty());
-        setup.servers.push_back(server);
-    }
-    PasswordSources sources{QDir::homePath() + QStringLiteral("/.netrc"), parser.isSet(netrcOption)};
-    if (sources.netrcNamed)
-        sources.netrcPath = parser.value(netrcOption);
-    if (const std::optional<QString> refusal = ResolvePasswords(setup.servers, givenPassword, sources)) {
-        writeLine(stderr, QStringLiteral("orvalis-check: ") + *refusal);
+    if (auto problem = readConnectionOptions(parser, options, setup, overrides);
+        problem || (problem = readServers(parser, options, setup.servers, givenPassword)))
+        return usageError(*problem);
+    if (const auto refusal = ResolvePasswords(setup.servers, givenPassword, passwordSources(parser, options))) {
+        writeLine(stderr, QStringLiteral("orvalis-check: ") + *refusal); // no usage to show: the command was right
         return UsageError;
     }
     if (setup.servers.empty())
-        setup.servers = tickedServers(parser.isSet(settingsOption) ? parser.value(settingsOption) : DefaultSettingsPath(),
+        setup.servers = tickedServers(parser.isSet(options.settings) ? parser.value(options.settings) : DefaultSettingsPath(),
                                       setup.connection.idleTimeoutSeconds);
     if (setup.servers.empty()) {
         writeLine(stderr, QStringLiteral("orvalis-check: no newsserver is configured and ticked."));
         return NoServer;
     }
-    if (timeoutSeconds >= 0)
-        setup.connection.idleTimeoutSeconds = timeoutSeconds;
+    if (overrides.timeoutSeconds >= 0)
+        setup.connection.idleTimeoutSeconds = overrides.timeoutSeconds;
     for (CheckServer &server : setup.servers)
-        server.pipelineDepth = pipelineDepth > 0 ? pipelineDepth : server.pipelineDepth;
-    if (test)
+        server.pipelineDepth = overrides.pipelineDepth > 0 ? overrides.pipelineDepth : server.pipelineDepth;
+    if (parser.isSet(options.test))
         return testServers(setup.servers, setup.connection);
     ConnectionPool pool;
     setup.pool = &pool;
