@@ -75,6 +75,7 @@ private Q_SLOTS:
                                                              << QList<QByteArray>{"STAT <b@x>#1=223 0 <b@x>\n~!close"};
         QTest::newRow("a .netrc others can read") << QStringList{"--netrc-file", "TMP/open-netrc", "--server", "127.0.0.1:PORT2", kSample} << QByteArray() << QList<QByteArray>();
         QTest::newRow("the password from ORVALIS_PASSWORD") << QStringList{"ORVALIS_PASSWORD=pass", "--server", "127.0.0.1:PORT2:1:other", "COMPLETE"} << QByteArray() << QList<QByteArray>();
+        QTest::newRow("a password with a line break") << QStringList{"ORVALIS_PASSWORD=pass\r\nQUIT", "--server", "127.0.0.1:PORT2:1:other", "COMPLETE"} << QByteArray() << QList<QByteArray>();
         // The first server takes the user name alone; the second wants a password no source has.
         QTest::newRow("no password") << QStringList{"--server", "127.0.0.1:PORT1:1:solo", "--server", "127.0.0.1:PORT2:1:other", "COMPLETE"} << QByteArray()
                                      << QList<QByteArray>{"AUTHINFO user=281 fine", "STAT <b@x>=430 no"};
