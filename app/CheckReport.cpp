@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
 #include <array>
 
 namespace {

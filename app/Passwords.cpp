@@ -1,6 +1,7 @@
 #include "Passwords.h"
 
 #include "check/CheckRun.h"
+#include "check/NntpText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -127,11 +128,6 @@ std::optional<QString> promptWithoutEcho(const QString &prompt)
     return QString::fromUtf8(line);
 }
 
-bool holdsLineBreak(const QString &text)
-{
-    return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
-}
-
 QString lineBreakMessage(const CheckServer &server)
 {
     return QStringLiteral("the password for %1@%2 holds a line break.").arg(server.username, server.address);
@@ -147,7 +143,7 @@ std::function<QString()> passwordPrompt(const CheckServer &server)
     return [asked, noPassword, lineBreak = lineBreakMessage(server), prompt = QStringLiteral("Password for %1@%2: ").arg(server.username, server.address)] {
         if (!asked->has_value())
             *asked = promptWithoutEcho(prompt);
-        if (!asked->has_value() || holdsLineBreak(**asked)) {
+        if (!asked->has_value() || holdsLineBreakOrNul(**asked)) {
             const QString message = QStringLiteral("orvalis-check: ") + (asked->has_value() ? lineBreak : noPassword) + u'\n';
             std::fflush(stdout);
             std::fputs(message.toUtf8().constData(), stderr);
@@ -190,7 +186,7 @@ std::optional<QString> ResolvePasswords(std::vector<CheckServer> &servers, const
             server->askPassword = passwordPrompt(*server);
     }
     for (const CheckServer &server : servers) {
-        if (holdsLineBreak(server.password))
+        if (holdsLineBreakOrNul(server.password))
             return lineBreakMessage(server);
     }
     return std::nullopt;

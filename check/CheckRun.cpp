@@ -11,11 +11,6 @@
 
 namespace {
 
-bool holdsLineBreakOrNul(const QString &text)
-{
-    return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
-}
-
 // A reply as the log shows it: one character per byte.
 QString logText(const QByteArray &line)
 {

@@ -249,12 +249,6 @@ void NntpConnection::noteActivity()
 }
 
 NntpConnection::LoginStep NntpConnection::takeLoginReply(Awaiting owed, QByteArrayView code, const QString &username,
-                                                         const QString &password)
-{
-    return takeLoginReply(owed, code, username, [&password] { return password; });
-}
-
-NntpConnection::LoginStep NntpConnection::takeLoginReply(Awaiting owed, QByteArrayView code, const QString &username,
                                                          const std::function<QString()> &password)
 {
     switch (owed) {

@@ -54,8 +54,7 @@ public:
     enum class LoginStep { NotTaken, Waiting, Done };
     // Greeting and login as every connection goes through them: NotTaken when `code` is not an
     // answer to `owed`, Done once commands other than the login may follow.
-    LoginStep takeLoginReply(Awaiting owed, QByteArrayView code, const QString &username, const QString &password);
-    // The same with the password asked for only when the server wants one.
+    // `password` is asked only when the server wants one.
     LoginStep takeLoginReply(Awaiting owed, QByteArrayView code, const QString &username, const std::function<QString()> &password);
     // Says QUIT and lets the socket close once it is written.
     void quitAndClose();

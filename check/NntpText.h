@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QString>
 
 #include <algorithm>
 
@@ -14,6 +15,13 @@ inline bool isSendableMessageId(QByteArrayView id)
     if (id.isEmpty() || id.size() > 248)
         return false;
     return std::all_of(id.begin(), id.end(), [](char c) { return c >= 33 && c <= 126 && c != '<' && c != '>'; });
+}
+
+// A user name or password that AUTHINFO can carry: a line break would end the command and
+// start one of the sender's making.
+inline bool holdsLineBreakOrNul(const QString &text)
+{
+    return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
 }
 
 // A newsgroup name as a GROUP command can carry it: printable, no blanks, within the line limit.

@@ -1,5 +1,6 @@
 #include "check/ServerTest.h"
 
+#include "check/NntpText.h"
 #include "nzb/LogText.h"
 #include "servers/ServerEditorRules.h"
 
@@ -28,11 +29,6 @@ QString tlsName(QSsl::SslProtocol protocol)
     default:
         return QStringLiteral("TLS");
     }
-}
-
-bool holdsLineBreakOrNul(const QString &text)
-{
-    return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
 }
 
 const QString kClosed = QStringLiteral("the server closed the connection.");
@@ -88,7 +84,6 @@ QString ServerTest::inputProblem()
     input.password = m_server.password.isEmpty() && m_server.askPassword ? QStringLiteral("asked") : m_server.password;
     if (QString problem = editor::firstInputProblem(input, true, 0); !problem.isEmpty())
         return problem;
-    // A line break would end the AUTHINFO command and start one of the user's making.
     if (holdsLineBreakOrNul(m_server.username) || holdsLineBreakOrNul(m_server.password))
         return QStringLiteral("The user name or the password holds a line break.");
     const bool portOnlyAsNumber = m_server.portText.isEmpty() && m_server.port > 0;
