@@ -105,7 +105,7 @@ void CheckRun::startServerPass(size_t server)
     m_answers = 0;
     m_reopensLeft = current.connections;
     m_errorsLogged.clear();
-    m_tallies.push_back({current.nickname, m_queue->count(), 0, {}});
+    m_tallies.push_back({current.nickname, m_queue->count(), 0, {}, false});
 
     QString fault;
     if (current.port == 0)
@@ -432,6 +432,7 @@ void CheckRun::log(const QString &line)
 // entries in the new queue are all answered.
 void CheckRun::giveUpServer()
 {
+    m_tallies.back().givenUp = true;
     closeConnections(false);
     ArticleQueue next = std::move(m_retryQueue);
     m_retryQueue = {};

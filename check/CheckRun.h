@@ -71,12 +71,14 @@ public:
     qsizetype missingLeft() const { return m_missingLeft; }
     qint64 undownloadable() const { return m_undownloadable; }
     const repair::Judgement &judgement() const { return m_judgement; }
-    // Per server asked, in that order: entries asked, entries found, the "Server error: " lines.
+    // Per server asked, in that order: entries asked, entries found, the "Server error: " lines,
+    // and whether the server was given up before its pass ended.
     struct ServerTally {
         QString nickname;
         qsizetype asked = 0;
         qsizetype found = 0;
         QStringList errors;
+        bool givenUp = false;
     };
     const std::vector<ServerTally> &serverTallies() const { return m_tallies; }
 
