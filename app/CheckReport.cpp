@@ -122,7 +122,7 @@ QJsonArray repairJson(const repair::Judgement &judgement)
 QJsonObject nzbJson(const QString &path, int exitCode)
 {
     QJsonObject object{{QStringLiteral("nzb"), path}, {QStringLiteral("status"), statusName(exitCode)}, {QStringLiteral("exit"), exitCode}};
-    for (const char *key : {"error", "load", "files", "servers", "report", "repair", "notCovered"})
+    for (const char *key : {"error", "load", "files", "servers", "report", "repair", "notCovered", "notNeeded"})
         object.insert(QLatin1String(key), QJsonValue::Null);
     return object;
 }
@@ -157,6 +157,7 @@ QJsonObject checkedNzbJson(const QString &path, const NzbModel &nzb, const Check
     };
     object[QStringLiteral("repair")] = repairJson(run.judgement());
     object[QStringLiteral("notCovered")] = QJsonArray::fromStringList(run.judgement().notCovered);
+    object[QStringLiteral("notNeeded")] = QJsonArray::fromStringList(run.judgement().notNeeded);
     return object;
 }
 

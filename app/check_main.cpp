@@ -146,6 +146,7 @@ struct CheckSetup {
     bool json = false;
     bool listFiles = false;
     bool statOnly = false;
+    repair::IgnoreList ignore; // the files a verdict takes as not needed
     ConnectionPool *pool = nullptr;
 };
 
@@ -246,6 +247,10 @@ struct ToolOptions {
                                QStringLiteral("Give a server up after it sent nothing for this long while owing a reply; 0 for never (default: Settings.dat's, else 60)."),
                                QStringLiteral("SECONDS")};
     QCommandLineOption statOnly{QStringLiteral("stat-only"), QStringLiteral("Read no article for the repair verdict: estimate it from the NZB alone.")};
+    QCommandLineOption ignoreExt{QStringLiteral("ignore-ext"),
+                                 QStringLiteral("Files outside every par2 set that the data does not need: extensions or masks with * and ?, "
+                                                "comma-separated; empty for none (default: .nfo, .sfv, .nzb)."),
+                                 QStringLiteral("LIST")};
     QCommandLineOption files{QStringLiteral("files"), QStringLiteral("After the report, one line per file: index, status, available, parts.")};
     QCommandLineOption json{QStringLiteral("json"),
                             QStringLiteral("Write one JSON object per NZB on standard output (JSON Lines); the log goes to standard error.")};
@@ -253,7 +258,7 @@ struct ToolOptions {
 
     void addTo(QCommandLineParser &parser) const
     {
-        parser.addOptions({dump, namesOnly, now, settings, server, netrc, tls, caFile, pipeline, timeout, statOnly, files, json, test});
+        parser.addOptions({dump, namesOnly, now, settings, server, netrc, tls, caFile, pipeline, timeout, statOnly, ignoreExt, files, json, test});
         parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB files to check, one after another."), QStringLiteral("FILE.nzb..."));
     }
 };
@@ -276,6 +281,8 @@ std::optional<QString> readLoadOptions(const QCommandLineParser &parser, const T
     setup.json = parser.isSet(options.json);
     setup.listFiles = parser.isSet(options.files);
     setup.statOnly = parser.isSet(options.statOnly);
+    if (parser.isSet(options.ignoreExt))
+        setup.ignore = repair::IgnoreList::fromText(parser.value(options.ignoreExt));
     setup.load.namesOnly = parser.isSet(options.namesOnly);
     setup.load.now = QDateTime::currentDateTime();
     if (parser.isSet(options.now)) {
@@ -391,5 +398,6 @@ int main(int argc, char *argv[])
         return testServers(setup.servers, setup.connection);
     ConnectionPool pool;
     setup.pool = &pool;
+    repair::IgnoreList::setInEffect(setup.ignore); // the check judges with the list in effect
     return checkEach(paths, setup, false);
 }

@@ -499,14 +499,15 @@ QStringList Judgement::lines() const
         lines << verdict.line();
     for (const QString &name : notCovered)
         lines << QLatin1String("Not covered by par2: ") + name;
+    for (const QString &name : notNeeded)
+        lines << QLatin1String("Not covered by par2 (not needed): ") + name;
     return lines;
 }
 
 bool Judgement::nothingLost() const
 {
-    return notCovered.isEmpty() && std::all_of(verdicts.begin(), verdicts.end(), [](const SetVerdict &verdict) {
-               return verdict.kind == SetVerdict::NotNeeded;
-           });
+    return notCovered.isEmpty() && notNeeded.isEmpty()
+           && std::all_of(verdicts.begin(), verdicts.end(), [](const SetVerdict &verdict) { return verdict.kind == SetVerdict::NotNeeded; });
 }
 
 bool Judgement::dataComplete() const
@@ -524,7 +525,8 @@ QString Judgement::worstLine() const
     return worst == verdicts.end() ? QString() : worst->line();
 }
 
-Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, const std::map<int, FetchedFacts> &facts)
+Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, const std::map<int, FetchedFacts> &facts,
+                const IgnoreList &ignore)
 {
     Judgement judgement;
     // A file is outside when no set covers it: not by name, and not by an index's description.
@@ -546,7 +548,7 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
     }
     for (size_t file = 0; file < files.size(); ++file) {
         if (outside[file] && !covered[file] && LostArticles(files[file]))
-            judgement.notCovered << files[file].name;
+            (ignore.matches(files[file].name) ? judgement.notNeeded : judgement.notCovered) << files[file].name;
     }
     if (grouping.sets.empty())
         judgement.verdicts.push_back({judgement.notCovered.isEmpty() ? SetVerdict::NotNeeded : SetVerdict::Unknown, {}, {}, {}});

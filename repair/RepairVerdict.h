@@ -1,5 +1,6 @@
 #pragma once
 
+#include "repair/IgnoreList.h"
 #include "repair/Par2Packets.h"
 #include "repair/Par2Sets.h"
 
@@ -55,13 +56,15 @@ struct SetVerdict {
 struct Judgement {
     std::vector<SetVerdict> verdicts;
     QStringList notCovered; // files outside every set that lost articles
+    QStringList notNeeded;  // those of them the ignore list names: the download does without them
 
-    // The verdict lines, then one "Not covered by par2: " line per such file.
+    // The verdict lines, then a "Not covered by par2: " line per file not covered, then a
+    // "Not covered by par2 (not needed): " line per file not needed.
     QStringList lines() const;
     // No data article of any file is missing, none outside a set either.
     bool nothingLost() const;
     // The data will be complete: every verdict is "not needed" or "possible", and no file
-    // outside a set lost articles.
+    // outside a set lost articles but those not needed.
     bool dataComplete() const;
     // The verdict a status bar shows: the worst set's.
     QString worstLine() const;
@@ -69,7 +72,7 @@ struct Judgement {
 
 // `facts` is keyed by the set's position in `grouping.sets`.
 Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping,
-                const std::map<int, FetchedFacts> &facts);
+                const std::map<int, FetchedFacts> &facts, const IgnoreList &ignore = IgnoreList::inEffect());
 
 // Some article of the files is missing on the servers or not listed.
 bool LostArticles(const PostedFile &file);

@@ -64,6 +64,9 @@ private Q_SLOTS:
         QTest::newRow("servers in order, one refusing, one logging in") << QStringList{"--now", "2026-12-07T12:00:00", "--server", "127.0.0.1:PORT1:10", "--server", "[::1]:1:1", "--server",
                                                                                        "127.0.0.1:PORT2:1:user:pass:word", kSample}
                                                                         << QByteArray() << QList<QByteArray>{"STAT <part3of3.holiday@example.invalid>=430 no"};
+        QTest::newRow("an ignore list of its own, in JSON") << QStringList{"--ignore-ext", "jpg,", "--json", "--server", "127.0.0.1:PORT1", "FILE"}
+                                                            << QByteArray("<nzb><file subject='\"c.nfo\" (1/1)'><segments><segment>c@x</segment></segments></file><file subject='\"d.JPG\" (1/1)'>"
+                                                                          "<segments><segment>d@x</segment></segments></file></nzb>") << QList<QByteArray>{"STAT <d@x>=430 no"};
         QTest::newRow("ticked servers of a settings file") << QStringList{"--settings", "FILE", "COMPLETE"} << QByteArray("ticked") << QList<QByteArray>();
         QTest::newRow("no server ticked") << QStringList{"--settings", "FILE", kSample} << QByteArray("unticked") << QList<QByteArray>();
         QTest::newRow("no settings file") << QStringList{"--settings", "none.dat", kSample} << QByteArray() << QList<QByteArray>();
