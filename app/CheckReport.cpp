@@ -129,6 +129,14 @@ QJsonObject nzbJson(const QString &path, int exitCode)
 
 } // namespace
 
+void writeLine(std::FILE *stream, const QString &line)
+{
+    const QByteArray bytes = line.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
 int worseExitCode(int a, int b)
 {
     static constexpr std::array kBestFirst{Success, Repairable, SomethingMissing, LoadFailed, ParseFailed};

@@ -3,9 +3,14 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <cstdio>
+
 class CheckRun;
 class NzbModel;
 struct NzbLoadResult;
+
+// One line of the tool's output, flushed at once: a script sees each line as soon as it is written.
+void writeLine(std::FILE *stream, const QString &line);
 
 enum ExitCode { Success = 0, SomethingMissing = 1, ParseFailed = 2, LoadFailed = 3, NoServer = 4, Repairable = 5, UsageError = 64 };
 

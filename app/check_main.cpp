@@ -1,6 +1,7 @@
 // orvalis-check: the core of Orvalis on the command line, for scripts and tests.
 
 #include "CheckReport.h"
+#include "NzbgetMode.h"
 #include "Passwords.h"
 
 #include "check/CheckRun.h"
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocale>
+#include <QProcessEnvironment>
 #include <QSslCertificate>
 #include <QTimer>
 
@@ -25,14 +27,6 @@
 #include <unistd.h>
 
 namespace {
-
-void writeLine(std::FILE *stream, const QString &line)
-{
-    const QByteArray bytes = line.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream); // a script sees each line as soon as it is written
-}
 
 int usageError(const QString &message)
 {
@@ -255,10 +249,11 @@ struct ToolOptions {
     QCommandLineOption json{QStringLiteral("json"),
                             QStringLiteral("Write one JSON object per NZB on standard output (JSON Lines); the log goes to standard error.")};
     QCommandLineOption test{QStringLiteral("test"), QStringLiteral("Test the servers instead of checking: connect, log in, open every connection, ask STAT.")};
+    QCommandLineOption nzbget{QStringLiteral("nzbget"), QStringLiteral("Run as NZBGet's extension: the job, the servers and the options come from NZBGet's environment.")};
 
     void addTo(QCommandLineParser &parser) const
     {
-        parser.addOptions({dump, namesOnly, now, settings, server, netrc, tls, caFile, pipeline, timeout, statOnly, ignoreExt, files, json, test});
+        parser.addOptions({dump, namesOnly, now, settings, server, netrc, tls, caFile, pipeline, timeout, statOnly, ignoreExt, files, json, test, nzbget});
         parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB files to check, one after another."), QStringLiteral("FILE.nzb..."));
     }
 };
@@ -267,6 +262,10 @@ struct ToolOptions {
 std::optional<QString> modeProblem(const QCommandLineParser &parser, const ToolOptions &options)
 {
     const bool noFiles = parser.positionalArguments().isEmpty();
+    if (parser.isSet(options.nzbget) && parser.optionNames().size() + parser.positionalArguments().size() > 1)
+        return QStringLiteral("--nzbget takes everything from NZBGet's environment: no NZB file and no other option.");
+    if (parser.isSet(options.nzbget))
+        return std::nullopt;
     if (parser.isSet(options.test) && (!noFiles || parser.isSet(options.dump) || parser.isSet(options.json)))
         return QStringLiteral("--test checks servers: it takes no NZB file, no --dump and no --json.");
     if (!parser.isSet(options.test) && noFiles)
@@ -370,6 +369,8 @@ int main(int argc, char *argv[])
     CheckSetup setup;
     if (auto problem = modeProblem(parser, options); problem || (problem = readLoadOptions(parser, options, setup)))
         return usageError(*problem);
+    if (parser.isSet(options.nzbget))
+        return RunNzbgetExtension(QProcessEnvironment::systemEnvironment());
     const QStringList paths = parser.positionalArguments();
     if (parser.isSet(options.dump))
         return checkEach(paths, setup, true);

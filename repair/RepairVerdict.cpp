@@ -517,6 +517,12 @@ bool Judgement::dataComplete() const
            });
 }
 
+bool Judgement::cannotBeComplete() const
+{
+    return !notCovered.isEmpty()
+           || std::any_of(verdicts.begin(), verdicts.end(), [](const SetVerdict &verdict) { return verdict.kind == SetVerdict::NotPossible; });
+}
+
 QString Judgement::worstLine() const
 {
     const auto worst = std::max_element(verdicts.begin(), verdicts.end(), [](const SetVerdict &a, const SetVerdict &b) {

@@ -66,6 +66,9 @@ struct Judgement {
     // The data will be complete: every verdict is "not needed" or "possible", and no file
     // outside a set lost articles but those not needed.
     bool dataComplete() const;
+    // The data cannot be complete: a set is short of recovery blocks, or a file the download
+    // needs lost articles outside every set.
+    bool cannotBeComplete() const;
     // The verdict a status bar shows: the worst set's.
     QString worstLine() const;
 };

@@ -67,6 +67,19 @@ private Q_SLOTS:
         QTest::newRow("an ignore list of its own, in JSON") << QStringList{"--ignore-ext", "jpg,", "--json", "--server", "127.0.0.1:PORT1", "FILE"}
                                                             << QByteArray("<nzb><file subject='\"c.nfo\" (1/1)'><segments><segment>c@x</segment></segments></file><file subject='\"d.JPG\" (1/1)'>"
                                                                           "<segments><segment>d@x</segment></segments></file></nzb>") << QList<QByteArray>{"STAT <d@x>=430 no"};
+        // NZBGet's extension: the job and its servers come from the environment; JSON-RPC on port 1 answers nothing.
+        const QStringList added{"NZBNA_EVENT=NZB_ADDED", "NZBNA_NZBID=7", "NZBNA_QUEUEDFILE=FILE", "NZBPR_ORVALIS=paused", "NZBOP_CONTROLPORT=1", "NZBOP_PARIGNOREEXT=",
+                                "NZBOP_SERVER1_HOST=127.0.0.1", "NZBOP_SERVER1_ACTIVE=yes", "--nzbget"};
+        QTest::newRow("NZBGet: fill servers last, inactive ones never, a job to resume") << added + QStringList{"NZBOP_SERVER1_PORT=PORT2", "NZBOP_SERVER1_LEVEL=1", "NZBOP_SERVER1_USERNAME=user",
+                                                                                                         "NZBOP_SERVER1_PASSWORD=pass", "NZBOP_SERVER2_HOST=127.0.0.1", "NZBOP_SERVER2_PORT=PORT1", "NZBOP_SERVER2_ACTIVE=yes",
+                                                                                                         "NZBOP_SERVER2_CONNECTIONS=9", "NZBOP_SERVER3_HOST=127.0.0.1", "NZBOP_SERVER3_PORT=PORT1", "NZBOP_SERVER3_ACTIVE=no"}
+                                                                                         << QByteArray("<nzb><file subject='\"a.bin\" (1/5)'><segments><segment>a1@x</segment><segment>a2@x</segment><segment>a3@x</segment>"
+                                                                                                       "<segment>a4@x</segment><segment>a5@x</segment></segments></file></nzb>") << QList<QByteArray>{"STAT <a3@x>=430 no"};
+        QTest::newRow("NZBGet: a job that cannot be complete, its name no command") << added + QStringList{"NZBOP_SERVER1_PORT=PORT1", "NZBPO_VERDICT=bogus"}
+                                                                                     << QByteArray("<nzb><file subject='\"a&#10;[NZB] DIRECTORY=/x.nfo\" (1/1)'><segments><segment>n@x</segment></segments></file></nzb>")
+                                                                                     << QList<QByteArray>{"STAT <n@x>=430 no"};
+        QTest::newRow("NZBGet: no job held without JSON-RPC") << QStringList{"NZBNP_FILENAME=FILE", "NZBNP_PAUSED=0", "NZBOP_CONTROLIP=0.0.0.0", "NZBOP_CONTROLPORT=1", "--nzbget"}
+                                                              << QByteArray() << QList<QByteArray>();
         QTest::newRow("ticked servers of a settings file") << QStringList{"--settings", "FILE", "COMPLETE"} << QByteArray("ticked") << QList<QByteArray>();
         QTest::newRow("no server ticked") << QStringList{"--settings", "FILE", kSample} << QByteArray("unticked") << QList<QByteArray>();
         QTest::newRow("no settings file") << QStringList{"--settings", "none.dat", kSample} << QByteArray() << QList<QByteArray>();
@@ -109,10 +122,10 @@ private Q_SLOTS:
             QFile::setPermissions(netrc, QFile::ReadOwner | QFile::WriteOwner | (*name == 'o' ? QFile::ReadGroup | QFile::ReadOther : QFile::Permissions()));
         }
         const QString complete = writeTestFile(dir, QStringLiteral("complete.nzb"), "<nzb><file subject='a (1/2)'><segments><segment>a@x</segment><segment>b@x</segment></segments></file></nzb>");
-        arguments.replaceInStrings(QStringLiteral("COMPLETE"), complete).replaceInStrings(QStringLiteral("FILE"), path).replaceInStrings(QStringLiteral("none."), dir.filePath(QStringLiteral("none.")));
+        arguments.replaceInStrings(QStringLiteral("COMPLETE"), complete).replaceInStrings(QRegularExpression(QStringLiteral("\\bFILE\\b")), path).replaceInStrings(QStringLiteral("none."), dir.filePath(QStringLiteral("none.")));
         arguments.replaceInStrings(QStringLiteral("PORT1"), QString::number(first.port())).replaceInStrings(QStringLiteral("PORT2"), QString::number(second.port()));
         arguments.replaceInStrings(QStringLiteral("TMP"), dir.path());
-        const QStringList environment = arguments.filter(QRegularExpression(QStringLiteral("^[A-Z_]+=")));
+        const QStringList environment = arguments.filter(QRegularExpression(QStringLiteral("^[A-Z][A-Z0-9_]*=")));
         arguments.removeIf([&environment](const QString &argument) { return environment.contains(argument); });
         QByteArray text = runTool(arguments, environment, {{dir.path(), "TMP"}, {kSample, "SAMPLE"}, {QString::number(first.port()), "PORT1"},
                                               {QString::number(second.port()), "PORT2"}});
@@ -169,7 +182,8 @@ private Q_SLOTS:
         const QStringList runs{"", "--dump", "--test SAMPLE", "--test --dump", "--json --dump SAMPLE", "--dump --fast SAMPLE", "--dump --now yesterday SAMPLE", "--dump --now 2026-12-07T12:00 SAMPLE",
                                "--pipeline 0 SAMPLE", "--pipeline 101 SAMPLE", "--pipeline x SAMPLE", "--pipeline +4 SAMPLE", "--pipeline  SAMPLE",
                                "--timeout -1 SAMPLE", "--timeout 1s SAMPLE", "--timeout 2000001 SAMPLE", "--timeout  SAMPLE", "--ca-file SAMPLE SAMPLE",
-                               "--netrc-file none.netrc --server localhost:119 SAMPLE", "--server localhost SAMPLE", "--server localhost:0 SAMPLE", "--server localhost:119:11 SAMPLE", "--server localhost:http SAMPLE", "--server :119 SAMPLE"};
+                               "--netrc-file none.netrc --server localhost:119 SAMPLE", "--server localhost SAMPLE", "--server localhost:0 SAMPLE", "--server localhost:119:11 SAMPLE", "--server localhost:http SAMPLE", "--server :119 SAMPLE",
+                               "--nzbget", "--nzbget SAMPLE", "--nzbget --json"};
         QByteArray text;
         for (const QString &run : runs) {
             QStringList arguments = run.split(u' ', Qt::SkipEmptyParts);

@@ -1,0 +1,204 @@
+#include "NzbgetMode.h"
+
+#include "CheckReport.h"
+#include "NzbgetEnvironment.h"
+#include "NzbgetRpc.h"
+
+#include "check/CheckResults.h"
+#include "nzb/LogText.h"
+#include "nzb/NzbLoader.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QSslCertificate>
+#include <QTimer>
+
+namespace {
+
+// NZBGet runs one queue extension at a time: a check that takes longer lets the job download
+// unchecked rather than hold the queue's other jobs.
+constexpr int kCheckDeadlineSeconds = 120;
+
+// Every line starts with the extension's own prefix and holds no control character, so no
+// text from an NZB, a server or NZBGet can make a line that NZBGet reads as an "[NZB] " command.
+void say(const char *level, const QString &text)
+{
+    writeLine(stdout, QLatin1String(level) + QLatin1String(" Orvalis: ") + singleLogLine(text));
+}
+
+void info(const QString &text) { say("[INFO]", text); }
+void warn(const QString &text) { say("[WARNING]", text); }
+
+// Only the extension's own commands, never text from outside.
+void command(const QString &text)
+{
+    writeLine(stdout, QLatin1String("[NZB] ") + text);
+}
+
+// Qt's own warnings reach NZBGet's log as details, one line each.
+void logQtMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    say("[DETAIL]", message);
+}
+
+QList<QSslCertificate> certificatesOf(const QString &certStore)
+{
+    if (certStore.isEmpty())
+        return {};
+    if (QFileInfo(certStore).isDir())
+        return QSslCertificate::fromPath(QDir(certStore).filePath(QStringLiteral("*")), QSsl::Pem, QSslCertificate::PatternSyntax::Wildcard);
+    return QSslCertificate::fromPath(certStore, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+}
+
+class Extension
+{
+public:
+    explicit Extension(const NzbgetCall &call)
+        : m_call(call)
+        , m_rpc(call.control)
+    {
+    }
+
+    // A job the user added paused stays the user's, and one the extension could not resume
+    // later is never paused.
+    void scan()
+    {
+        if (m_call.addedPaused)
+            return;
+        const auto version = m_rpc.call(QStringLiteral("version"), {});
+        if (const auto *problem = std::get_if<QString>(&version)) {
+            warn(QStringLiteral("NZBGet's JSON-RPC does not answer on %1 (%2): the job downloads before its check.").arg(m_rpc.address(), *problem));
+            return;
+        }
+        command(QStringLiteral("PAUSED=1"));
+        command(QStringLiteral("NZBPR_%1=%2").arg(kNzbgetMarker, kNzbgetMarkerValue));
+    }
+
+    void added()
+    {
+        if (!m_call.verdictOption.isEmpty())
+            warn(QStringLiteral("the option Verdict is \"%1\", neither not-possible nor incomplete: taken as not-possible.").arg(m_call.verdictOption));
+        LoadOptions options;
+        options.now = QDateTime::currentDateTime();
+        NzbLoadResult loaded = LoadNzb(m_call.nzbPath, options);
+        if (!loaded.loaded())
+            return release(QStringLiteral("the NZB could not be checked: ") + loaded.boxLines().join(u' '));
+        if (m_call.servers.empty())
+            return release(QStringLiteral("NZBGet has no active newsserver to check with"));
+        check(*loaded.model);
+    }
+
+    // At NZBGet's start: a job still held was left by a check that never ended.
+    void scheduled()
+    {
+        const auto groups = m_rpc.call(QStringLiteral("listgroups"), {});
+        if (const auto *problem = std::get_if<QString>(&groups)) {
+            warn(QStringLiteral("NZBGet's JSON-RPC does not answer on %1 (%2): resume any job held for a check by hand.").arg(m_rpc.address(), *problem));
+            return;
+        }
+        for (const QJsonValue group : std::get<QJsonValue>(groups).toArray()) {
+            for (const QJsonValue parameter : group[QStringLiteral("Parameters")].toArray()) {
+                if (parameter[QStringLiteral("Name")] == kNzbgetMarker && parameter[QStringLiteral("Value")] == kNzbgetMarkerValue
+                    && resume(group[QStringLiteral("NZBID")].toInt()))
+                    info(QStringLiteral("resumed %1, held for a check that did not end.").arg(group[QStringLiteral("NZBName")].toString()));
+            }
+        }
+    }
+
+private:
+    void check(NzbModel &nzb)
+    {
+        repair::IgnoreList::setInEffect(m_call.ignore);
+        CheckRun run(nzb, m_call.servers, u'.');
+        run.setConnectionOptions({false, ConnectionOptions().idleTimeoutSeconds, certificatesOf(m_call.certStore)});
+        QEventLoop loop;
+        QObject::connect(&run, &CheckRun::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        QTimer::singleShot(kCheckDeadlineSeconds * 1000, &loop, &QEventLoop::quit);
+        run.start();
+        if (run.isRunning())
+            loop.exec();
+        if (run.isRunning()) {
+            run.cancel();
+            return release(QStringLiteral("the check took longer than %1 seconds").arg(kCheckDeadlineSeconds));
+        }
+        judge(nzb, run);
+    }
+
+    void judge(const NzbModel &nzb, const CheckRun &run)
+    {
+        const repair::Judgement &judgement = run.judgement();
+        const auto givenUp = std::find_if(run.serverTallies().begin(), run.serverTallies().end(),
+                                          [](const CheckRun::ServerTally &tally) { return tally.givenUp; });
+        const bool serverGivenUp = givenUp != run.serverTallies().end();
+        const bool hopeless = !serverGivenUp && (m_call.failIncomplete ? checkExitCode(run) == SomethingMissing : judgement.cannotBeComplete());
+        for (const QString &line : results::WriteSummary(nzb, u'.')) {
+            if (!line.isEmpty())
+                info(line);
+        }
+        for (const QString &line : judgement.lines())
+            hopeless ? warn(line) : info(line);
+        if (serverGivenUp) {
+            const QString error = givenUp->errors.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(givenUp->errors.first());
+            return release(QStringLiteral("the newsserver %1 was given up%2").arg(givenUp->nickname, error));
+        }
+        if (hopeless)
+            return command(QStringLiteral("MARK=BAD"));
+        if (m_call.held)
+            resume(m_call.nzbId);
+    }
+
+    // What the check could not judge never costs the job its download.
+    void release(const QString &why)
+    {
+        warn(why + QStringLiteral("; the job downloads as without the check."));
+        if (m_call.held)
+            resume(m_call.nzbId);
+    }
+
+    // As NZBGet's own interface resumes a job: its recovery volumes stay paused until a repair
+    // wants them. The marker goes too, so a later pause by the user stays.
+    bool resume(int id)
+    {
+        const QStringList steps{QStringLiteral("GroupResume"), m_call.parCheckForced ? QString() : QStringLiteral("GroupPauseExtraPars"),
+                                QStringLiteral("GroupSetParameter")};
+        for (const QString &step : steps) {
+            if (step.isEmpty())
+                continue;
+            const QString parameter = step == QLatin1String("GroupSetParameter") ? kNzbgetMarker + u'=' : QString();
+            const auto done = m_rpc.call(QStringLiteral("editqueue"), {step, parameter, QJsonArray{id}});
+            const QString *problem = std::get_if<QString>(&done);
+            if (problem || !std::get<QJsonValue>(done).toBool()) {
+                say("[ERROR]", QStringLiteral("NZBGet did not do %1 for job %2 (%3): resume it by hand.")
+                                   .arg(step).arg(id).arg(problem ? *problem : QStringLiteral("refused")));
+                return false;
+            }
+        }
+        return true;
+    }
+
+    const NzbgetCall &m_call;
+    NzbgetRpc m_rpc;
+};
+
+} // namespace
+
+int RunNzbgetExtension(const QProcessEnvironment &environment)
+{
+    const NzbgetCall call = ReadNzbgetCall(environment);
+    if (call.step == NzbgetCall::Step::None) {
+        writeLine(stderr, QStringLiteral("orvalis-check: --nzbget runs as NZBGet's extension: the environment names no scan, queue event or scheduled task."));
+        return UsageError;
+    }
+    qInstallMessageHandler(logQtMessage);
+    Extension extension(call);
+    switch (call.step) {
+    case NzbgetCall::Step::Scan: extension.scan(); break;
+    case NzbgetCall::Step::Added: extension.added(); break;
+    case NzbgetCall::Step::Scheduled: extension.scheduled(); break;
+    case NzbgetCall::Step::OtherEvent:
+    case NzbgetCall::Step::None: break;
+    }
+    return Success;
+}
