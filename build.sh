@@ -4,7 +4,9 @@
 #   ./build.sh test   build and run the whole test suite, then again built with AddressSanitizer
 #                     and UndefinedBehaviorSanitizer, then each fuzz target for 40 seconds; as root
 #                     it also installs and starts INN 2 on loopback (tools/inn2/) for the tests
-#                     against a real server; it also makes the Debian package, checks it with
+#                     against a real server, and installs Debian's nzbget for the test of the
+#                     NZBGet extension (started only with private configurations in temporary
+#                     folders); it also makes the Debian package, checks it with
 #                     lintian and, as root, installs it, starts the installed program and
 #                     removes it again
 #   ./build.sh coverage   build with --coverage, run the tests and report the line and branch
@@ -67,6 +69,14 @@ start_inn2() {
     fi
 }
 
+# require_nzbget: as root, installs Debian's nzbget and makes the extension's test required.
+require_nzbget() {
+    if ((EUID == 0)); then
+        install_missing nzbget
+        export ORVALIS_REQUIRE_NZBGET=1
+    fi
+}
+
 require_inn2() {
     if [ -n "${inn2:-}" ]; then
         wait "$inn2" || { cat build-inn2.log >&2; exit 1; }
@@ -82,6 +92,7 @@ run)
     ;;
 test)
     install_missing "${packages[@]}" "${test_packages[@]}" "${package_packages[@]}"
+    require_nzbget # before INN 2's install starts in the background: one apt-get at a time
     start_inn2
     build build
     require_inn2

@@ -84,26 +84,27 @@ public:
         options.now = QDateTime::currentDateTime();
         NzbLoadResult loaded = LoadNzb(m_call.nzbPath, options);
         if (!loaded.loaded())
-            return release(QStringLiteral("the NZB could not be checked: ") + loaded.boxLines().join(u' '));
+            return release(QStringLiteral("the NZB could not be read (%1)").arg(loaded.errorReason));
         if (m_call.servers.empty())
             return release(QStringLiteral("NZBGet has no active newsserver to check with"));
         check(*loaded.model);
     }
 
-    // At NZBGet's start: a job still held was left by a check that never ended.
+    // At NZBGet's start: a job held since before it was left by a check that never ended. One
+    // added since, with its newest message from this run, still waits for its check.
     void scheduled()
     {
+        const auto status = m_rpc.call(QStringLiteral("status"), {});
         const auto groups = m_rpc.call(QStringLiteral("listgroups"), {});
-        if (const auto *problem = std::get_if<QString>(&groups)) {
+        if (const QString *problem = std::holds_alternative<QString>(status) ? std::get_if<QString>(&status) : std::get_if<QString>(&groups)) {
             warn(QStringLiteral("NZBGet's JSON-RPC does not answer on %1 (%2): resume any job held for a check by hand.").arg(m_rpc.address(), *problem));
             return;
         }
+        const qint64 started = QDateTime::currentSecsSinceEpoch() - std::get<QJsonValue>(status)[QStringLiteral("UpTimeSec")].toInteger();
         for (const QJsonValue group : std::get<QJsonValue>(groups).toArray()) {
-            for (const QJsonValue parameter : group[QStringLiteral("Parameters")].toArray()) {
-                if (parameter[QStringLiteral("Name")] == kNzbgetMarker && parameter[QStringLiteral("Value")] == kNzbgetMarkerValue
-                    && resume(group[QStringLiteral("NZBID")].toInt()))
-                    info(QStringLiteral("resumed %1, held for a check that did not end.").arg(group[QStringLiteral("NZBName")].toString()));
-            }
+            const int id = group[QStringLiteral("NZBID")].toInt();
+            if (carriesMarker(group) && newestMessageTime(id) < started && resume(id))
+                info(QStringLiteral("resumed %1, held for a check that did not end.").arg(group[QStringLiteral("NZBName")].toString()));
         }
     }
 
@@ -147,6 +148,22 @@ private:
             return command(QStringLiteral("MARK=BAD"));
         if (m_call.held)
             resume(m_call.nzbId);
+    }
+
+    static bool carriesMarker(const QJsonValue &group)
+    {
+        const QJsonArray parameters = group[QStringLiteral("Parameters")].toArray();
+        return std::any_of(parameters.begin(), parameters.end(), [](const QJsonValue &parameter) {
+            return parameter[QStringLiteral("Name")] == kNzbgetMarker && parameter[QStringLiteral("Value")] == kNzbgetMarkerValue;
+        });
+    }
+
+    // In seconds since the epoch; 0 when NZBGet keeps no log of the job.
+    qint64 newestMessageTime(int id)
+    {
+        const auto messages = m_rpc.call(QStringLiteral("loadlog"), {id, 0, 1});
+        const QJsonValue *log = std::get_if<QJsonValue>(&messages);
+        return log ? (*log)[0][QStringLiteral("Time")].toInteger() : 0;
     }
 
     // What the check could not judge never costs the job its download.
