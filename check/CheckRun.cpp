@@ -7,6 +7,8 @@
 #include "check/RepairCheck.h"
 #include "nzb/LogText.h"
 
+#include <QTimer>
+
 #include <algorithm>
 
 namespace {
@@ -21,6 +23,16 @@ QByteArray replyCode(const QByteArray &line)
 {
     return line.left(4);
 }
+
+// Once the pool has given up its idle connections to other servers, a server that refused a
+// connection for its limit may count them closed only a moment later.
+constexpr std::chrono::milliseconds kRetryAfterRefusal(250);
+
+const QString kClosedByServer = QStringLiteral("Server error: -1 - The server closed a connection.");
+const QString kReplyNotTaken = QStringLiteral("Server error: -1 - A connection was closed after a reply the check cannot take.");
+const QString kEveryConnectionEnded = QStringLiteral("Server error: -1 - The server ended every connection before its articles were answered.");
+const QString kGroupAgain = QStringLiteral("Server error: -1 - The server asks for a newsgroup again after selecting it.");
+const QString kNoSendableGroup = QStringLiteral("Server error: -1 - The server asks for a newsgroup, and the NZB names none that can be sent.");
 
 } // namespace
 
@@ -50,23 +62,24 @@ CheckRun::~CheckRun()
 
 qsizetype CheckRun::queueCount() const
 {
-    return m_queue ? m_queue->count() : m_nzb.articleQueue().count();
+    return m_pass.count() > 0 ? m_pass.count() : m_nzb.articleQueue().count();
 }
 
 void CheckRun::start()
 {
+    ++m_passNumber;
     m_running = true;
     m_nzb.counters().reset();
-    m_queue = &m_nzb.articleQueue();
     m_ownedQueue.clear();
+    m_pass.start(m_nzb.articleQueue());
     m_progressValue = 0;
     m_missingLeft = 0;
     m_server = 0;
-    m_foundOn.assign(size_t(m_queue->count()), -1);
+    m_foundOn.assign(size_t(m_nzb.articleQueue().count()), -1);
     m_tallies.clear();
     m_repair.reset();
     m_judgement = {};
-    if (m_queue->isEmpty() || m_servers.empty())
+    if (m_nzb.articleQueue().isEmpty() || m_servers.empty())
         finish({});
     else
         startServerPass(0);
@@ -74,6 +87,7 @@ void CheckRun::start()
 
 void CheckRun::cancel()
 {
+    ++m_passNumber;
     closeConnections(false);
     m_repair.reset();
     m_running = false;
@@ -83,6 +97,7 @@ void CheckRun::cancel()
 
 void CheckRun::stop()
 {
+    ++m_passNumber;
     closeConnections(true);
     m_repair.reset();
     m_running = false;
@@ -97,15 +112,12 @@ void CheckRun::startServerPass(size_t server)
     if (!m_pendingErrorLine.isEmpty())
         log(std::exchange(m_pendingErrorLine, {}));
     m_statusText = QStringLiteral(" Checking NZB with newsserver: ") + current.nickname;
-    m_retryQueue.clear();
-    m_entryStates.assign(size_t(m_queue->count()) + 1, Unanswered);
-    m_reasks.clear();
     m_askWithHead = false;
-    m_queuePosition = 0;
-    m_answers = 0;
-    m_reopensLeft = current.connections;
+    m_reopensLeft = m_retriesLeft = current.connections;
+    m_retriesWaiting = 0;
+    m_othersQuit = false;
     m_errorsLogged.clear();
-    m_tallies.push_back({current.nickname, m_queue->count(), 0, {}, false});
+    m_tallies.push_back({current.nickname, m_pass.count(), 0, {}, false});
 
     QString fault;
     if (current.port == 0)
@@ -113,18 +125,18 @@ void CheckRun::startServerPass(size_t server)
     else if (holdsLineBreakOrNul(current.username) || holdsLineBreakOrNul(current.password))
         fault = QStringLiteral("The user name or the password holds a line break.");
     if (!fault.isEmpty()) {
-        noteServerError(m_pendingErrorLine = QStringLiteral("Server error: -1 - ") + fault);
-        giveUpServer();
+        giveUpServer(QStringLiteral("Server error: -1 - ") + fault);
         return;
     }
-    const qsizetype connections = std::min<qsizetype>(current.connections, m_queue->count());
+    const qsizetype connections = std::min<qsizetype>(current.connections, m_pass.count());
     for (qsizetype i = 0; i < connections; ++i)
-        openConnection(current);
+        openConnection();
 }
 
-void CheckRun::openConnection(const CheckServer &server)
+// A connection from the pool when one is kept, unless `fresh` asks for a new one.
+void CheckRun::openConnection(bool fresh)
 {
-    if (NntpConnection *kept = m_pool ? m_pool->take(server, this) : nullptr) {
+    if (NntpConnection *kept = m_pool && !fresh ? m_pool->take(server(), this) : nullptr) {
         watchConnection(kept);
         // Logged in already; asked from the event loop, as a new connection would be.
         QMetaObject::invokeMethod(this, [this, kept, pass = m_passNumber] {
@@ -136,8 +148,8 @@ void CheckRun::openConnection(const CheckServer &server)
     auto *connection = new NntpConnection(this);
     watchConnection(connection);
     ConnectionOptions options = m_connectionOptions;
-    options.tls = server.tls;
-    connection->open(server.address, quint16(server.port), options);
+    options.tls = server().tls;
+    connection->open(server().address, quint16(server().port), options);
 }
 
 void CheckRun::watchConnection(NntpConnection *connection)
@@ -147,9 +159,9 @@ void CheckRun::watchConnection(NntpConnection *connection)
             [this, connection](const QByteArray &line, NntpConnection::Owed owed) { handleReply(connection, line, owed); });
     connect(connection, &NntpConnection::unexpectedLine, this, [this, connection](const QByteArray &line) {
         log(logText(line));
-        dropConnection(connection, 0);
+        dropConnection(connection, 0, kReplyNotTaken);
     });
-    connect(connection, &NntpConnection::closedByServer, this, [this, connection] { dropConnection(connection, 0); });
+    connect(connection, &NntpConnection::closedByServer, this, [this, connection] { dropConnection(connection, 0, kClosedByServer); });
     connect(connection, &NntpConnection::failed, this, [this, connection](int error, const QString &description) {
         connectionFailed(connection, QStringLiteral("Server error: %1 - %2").arg(error).arg(description));
     });
@@ -160,13 +172,15 @@ void CheckRun::watchConnection(NntpConnection *connection)
 void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line, NntpConnection::Owed owed)
 {
     using Awaiting = NntpConnection::Awaiting;
+    connection->untried = false;
     const QByteArray code = replyCode(line);
     if (code == "205 ") {
-        dropConnection(connection, owed.position);
+        dropConnection(connection, owed.position, kClosedByServer);
         return;
     }
     if (code == "480 " || code == "482 ") {
-        loginRefused(line);
+        writeTerminatingLines();
+        giveUpServer(QStringLiteral("Server error: -1 - The server refused the login: ") + logText(line));
         return;
     }
     bool taken = false;
@@ -175,13 +189,17 @@ void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line, N
     case Awaiting::UserReply:
     case Awaiting::PasswordReply: {
         const auto step = connection->takeLoginReply(owed.reply, code, server().username, [this] { return server().passwordWhenAsked(); });
-        taken = step != NntpConnection::LoginStep::NotTaken;
+        if (step == NntpConnection::LoginStep::NotTaken) {
+            refuseConnection(connection, line);
+            return;
+        }
         if (step == NntpConnection::LoginStep::Done)
             askMore(connection);
-        break;
+        return;
     }
     case Awaiting::GroupReply:
         if ((taken = code == "211 ")) {
+            connection->groupSelected = true;
             for (const qsizetype position : std::exchange(connection->heldForGroup, {}))
                 askArticle(connection, position);
             askMore(connection);
@@ -196,7 +214,7 @@ void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line, N
     }
     if (!taken) {
         log(logText(line));
-        dropConnection(connection, owed.position);
+        dropConnection(connection, owed.position, kReplyNotTaken);
     }
 }
 
@@ -207,9 +225,9 @@ bool CheckRun::handleArticleReply(NntpConnection *connection, const QByteArray &
         answerArrived(connection, owed.position, code != "430 ");
     } else if (code == "412 ") {
         const QByteArray group = m_nzb.groupName().toUtf8();
-        if (!isSendableGroup(group)) {
-            noteServerError(m_pendingErrorLine = QStringLiteral("Server error: -1 - The server asks for a newsgroup, and the NZB names none that can be sent."));
-            giveUpServer();
+        // Selecting it again would draw the same answer for ever.
+        if (!isSendableGroup(group) || connection->groupSelected) {
+            giveUpServer(connection->groupSelected ? kGroupAgain : kNoSendableGroup);
             return true;
         }
         // Asked again once the group is selected; queries already out may draw "412 " too.
@@ -223,6 +241,32 @@ bool CheckRun::handleArticleReply(NntpConnection *connection, const QByteArray &
         return false;
     }
     return true;
+}
+
+// A refused greeting or login costs its connection, and is logged once per pass. A server at
+// its connection limit ("502 ", "400 ") may be held there by the pool's idle connections to
+// other servers of the same account: once the pool has let them go, each refused connection
+// of the pass tries once more.
+void CheckRun::refuseConnection(NntpConnection *connection, const QByteArray &line)
+{
+    const bool greeting = !connection->greeted;
+    const QByteArray code = replyCode(line);
+    logServerError((greeting ? QStringLiteral("Server error: -1 - The server refused the connection: ")
+                             : QStringLiteral("Server error: -1 - The server refused the login: ")) + logText(line));
+    const bool limit = greeting && (code == "502 " || code == "400 ");
+    if (limit && m_pool && m_pool->quitOthers(server()) > 0)
+        m_othersQuit = true;
+    if (limit && m_othersQuit && m_retriesLeft > 0) {
+        --m_retriesLeft;
+        ++m_retriesWaiting;
+        QTimer::singleShot(kRetryAfterRefusal, this, [this, pass = m_passNumber] {
+            if (pass != m_passNumber)
+                return;
+            --m_retriesWaiting;
+            openConnection(true);
+        });
+    }
+    dropConnection(connection, 0, {});
 }
 
 // Some servers know no STAT; HEAD tells the same at the cost of the header.
@@ -240,7 +284,7 @@ void CheckRun::askMore(NntpConnection *connection)
     const auto queriesOut = [connection] { return connection->articlesOut() + qsizetype(connection->heldForGroup.size()); };
     qsizetype position = 0;
     while (queriesOut() < server().pipelineDepth && takeNextPosition(position)) {
-        const QueueEntry entry = m_queue->entry(position);
+        const QueueEntry entry = m_pass.queue().entry(position);
         if (results::MarkChecking(m_nzb, entry.itemIndex))
             m_lastMarkedItem = entry.itemIndex;
         if (isSendableMessageId(entry.messageId)) {
@@ -248,7 +292,7 @@ void CheckRun::askMore(NntpConnection *connection)
             continue;
         }
         recordAnswer(position, false);
-        if (passComplete()) {
+        if (m_pass.complete()) {
             endServerPass();
             return;
         }
@@ -261,7 +305,7 @@ bool CheckRun::askIdleConnections()
 {
     const quint64 pass = m_passNumber;
     for (NntpConnection *connection : std::vector<NntpConnection *>(m_connections)) {
-        if (m_reasks.empty())
+        if (!m_pass.hasLeftovers())
             break;
         if (connection->asking && !connection->isClosed())
             askMore(connection);
@@ -271,25 +315,19 @@ bool CheckRun::askIdleConnections()
     return true;
 }
 
-// A position to ask: first one that a failed connection left, then the next of the queue.
 bool CheckRun::takeNextPosition(qsizetype &position)
 {
-    if (!m_reasks.empty()) {
-        position = m_reasks.front();
-        m_reasks.pop_front();
-        return true;
-    }
-    if (m_queuePosition >= m_queue->count())
+    const bool leftover = m_pass.hasLeftovers();
+    if (!m_pass.takeNext(position))
         return false;
-    position = ++m_queuePosition;
-    m_progressValue = position;
-    m_captionPosition = position;
+    if (!leftover)
+        m_progressValue = m_captionPosition = position;
     return true;
 }
 
 void CheckRun::askArticle(NntpConnection *connection, qsizetype position)
 {
-    const QByteArrayView id = m_queue->entry(position).messageId;
+    const QByteArrayView id = m_pass.queue().entry(position).messageId;
     QByteArray command;
     command.reserve(id.size() + 7);
     command.append(m_askWithHead ? "HEAD <" : "STAT <", 6).append(id.data(), id.size()).append('>');
@@ -298,10 +336,8 @@ void CheckRun::askArticle(NntpConnection *connection, qsizetype position)
 
 void CheckRun::recordAnswer(qsizetype position, bool found)
 {
-    const QueueEntry entry = m_queue->entry(position);
-    ++m_answers;
-    quint8 &state = m_entryStates[size_t(position)];
-    state = quint8((state & ~(Found | Missing)) | (found ? Found : Missing));
+    const QueueEntry entry = m_pass.queue().entry(position);
+    m_pass.record(position, found);
     if (found) {
         ++m_tallies.back().found;
         m_foundOn[size_t(entry.segment)] = int(m_server);
@@ -310,21 +346,22 @@ void CheckRun::recordAnswer(qsizetype position, bool found)
     }
     results::RecordNotFound(m_nzb, entry.itemIndex);
     log(QStringLiteral("Article not found: ") + QString::fromUtf8(entry.messageId));
-    m_retryQueue.append(entry.itemIndex, entry.messageId, entry.segment);
 }
 
 void CheckRun::answerArrived(NntpConnection *connection, qsizetype position, bool found)
 {
     recordAnswer(position, found);
-    if (passComplete())
+    if (m_pass.complete())
         endServerPass();
     else
         askMore(connection);
 }
 
 // The connection closed, by the server or for a reply it cannot take. Its unanswered articles
-// are asked again, once, by the next connections that are ready; a second failure counts as missing.
-void CheckRun::dropConnection(NntpConnection *connection, qsizetype answering)
+// are asked again, once, by the next connections that are ready; a second failure counts as
+// missing. A connection from the pool that ends before it answered anything was dead before
+// the check took it: it costs only itself, and a new one takes its place.
+void CheckRun::dropConnection(NntpConnection *connection, qsizetype answering, const QString &errorLine)
 {
     std::vector<qsizetype> unanswered = std::exchange(connection->heldForGroup, {});
     if (answering != 0)
@@ -339,9 +376,17 @@ void CheckRun::dropConnection(NntpConnection *connection, qsizetype answering)
         return; // of a pass already ended
     m_connections.erase(listed);
     connection->deleteLater();
+    if (!errorLine.isEmpty())
+        logServerError(errorLine);
     for (const qsizetype position : unanswered) {
-        if (askAgainOrCountMissing(position))
+        if (connection->untried)
+            m_pass.askAgain(position);
+        else if (askAgainOrCountMissing(position))
             return;
+    }
+    if (connection->untried && m_reopensLeft > 0) {
+        --m_reopensLeft;
+        openConnection(true);
     }
     if (askIdleConnections())
         giveUpIfStuck();
@@ -354,19 +399,20 @@ void CheckRun::connectionFailed(NntpConnection *connection, const QString &error
     const bool anotherWorks = std::any_of(m_connections.begin(), m_connections.end(), [connection](const NntpConnection *c) {
         return c != connection && c->greeted && !c->isClosed();
     });
-    if (!anotherWorks) {
-        if (!m_errorsLogged.contains(errorLine))
-            noteServerError(m_pendingErrorLine = errorLine);
-        giveUpServer();
+    if (anotherWorks || connection->untried)
+        dropConnection(connection, 0, errorLine);
+    else
+        giveUpServer(errorLine);
+}
+
+// Ten connections to one host tend to fail alike: each text once per pass.
+void CheckRun::logServerError(const QString &line)
+{
+    if (m_errorsLogged.contains(line))
         return;
-    }
-    // Ten connections to one host tend to fail alike: each text once per pass.
-    if (!m_errorsLogged.contains(errorLine)) {
-        m_errorsLogged.insert(errorLine);
-        noteServerError(errorLine);
-        log(errorLine);
-    }
-    dropConnection(connection, 0);
+    m_errorsLogged.insert(line);
+    noteServerError(line);
+    log(line);
 }
 
 void CheckRun::noteServerError(const QString &line)
@@ -378,14 +424,10 @@ void CheckRun::noteServerError(const QString &line)
 // True when that answer completed the pass.
 bool CheckRun::askAgainOrCountMissing(qsizetype position)
 {
-    quint8 &state = m_entryStates[size_t(position)];
-    if (!(state & FailedOnce)) {
-        state |= FailedOnce;
-        m_reasks.push_back(position);
+    if (!m_pass.failedTwice(position))
         return false;
-    }
     recordAnswer(position, false);
-    if (!passComplete())
+    if (!m_pass.complete())
         return false;
     endServerPass();
     return true;
@@ -395,22 +437,15 @@ bool CheckRun::askAgainOrCountMissing(qsizetype position)
 // many times in a pass as the server has connections; then the server is given up.
 void CheckRun::giveUpIfStuck()
 {
-    if (!m_connections.empty() || passComplete())
+    if (!m_connections.empty() || m_retriesWaiting > 0 || m_pass.complete())
         return;
     if (m_reopensLeft > 0) {
         --m_reopensLeft;
-        openConnection(server());
+        openConnection();
         return;
     }
     writeTerminatingLines();
-    giveUpServer();
-}
-
-void CheckRun::loginRefused(const QByteArray &line)
-{
-    log(logText(line));
-    writeTerminatingLines();
-    giveUpServer();
+    giveUpServer(kEveryConnectionEnded);
 }
 
 void CheckRun::writeTerminatingLines()
@@ -429,19 +464,16 @@ void CheckRun::log(const QString &line)
 
 // What the server found stays found; what it lacked and what it never answered goes to the
 // next server. Each item's answered count is set so that it completes exactly when its
-// entries in the new queue are all answered.
-void CheckRun::giveUpServer()
+// entries in the new queue are all answered. `reason` is the one line that says why: it is
+// written after the next server's first line, unless this pass logged it already.
+void CheckRun::giveUpServer(const QString &reason)
 {
+    noteServerError(reason);
+    if (!m_errorsLogged.contains(reason))
+        m_pendingErrorLine = reason;
     m_tallies.back().givenUp = true;
     closeConnections(false);
-    ArticleQueue next = std::move(m_retryQueue);
-    m_retryQueue = {};
-    for (qsizetype position = 1; position <= m_queue->count(); ++position) {
-        if ((m_entryStates[size_t(position)] & (Found | Missing)) == Unanswered) {
-            const QueueEntry entry = m_queue->entry(position);
-            next.append(entry.itemIndex, entry.messageId, entry.segment);
-        }
-    }
+    ArticleQueue next = m_pass.takeMissing(true);
     ItemCounters &counters = m_nzb.counters();
     std::vector<int> remaining(counters.answered.size(), 0);
     for (qsizetype position = 1; position <= next.count(); ++position)
@@ -458,11 +490,8 @@ void CheckRun::endServerPass()
 {
     closeConnections(true);
     writeTerminatingLines();
-    m_answers = 0;
     std::fill(m_nzb.counters().notFound.begin(), m_nzb.counters().notFound.end(), 0);
-    ArticleQueue missing = std::move(m_retryQueue);
-    m_retryQueue = {};
-    continueWith(std::move(missing));
+    continueWith(m_pass.takeMissing(false));
 }
 
 // Hands what is still missing to the next server, or ends the check.
@@ -475,7 +504,7 @@ void CheckRun::continueWith(ArticleQueue queue)
         return;
     }
     m_ownedQueue = std::move(queue);
-    m_queue = &m_ownedQueue;
+    m_pass.start(m_ownedQueue);
     if (m_server + 1 < m_servers.size())
         startServerPass(m_server + 1);
     else
@@ -523,10 +552,19 @@ void CheckRun::finish(const ArticleQueue &missing)
         for (const QString &line : judgement.lines())
             log(line);
         m_repair.release()->deleteLater();
-        m_running = false;
-        Q_EMIT finished();
+        // The verdict may come from inside start(); the end is reported from the event loop.
+        QMetaObject::invokeMethod(this, [this, pass = m_passNumber] {
+            if (pass == m_passNumber)
+                reportEnd();
+        }, Qt::QueuedConnection);
     });
     m_repair->start(m_fetchForRepair);
+}
+
+void CheckRun::reportEnd()
+{
+    m_running = false;
+    Q_EMIT finished();
 }
 
 void CheckRun::closeConnections(bool sayQuit)

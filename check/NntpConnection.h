@@ -68,10 +68,14 @@ public:
     QSsl::SslProtocol tlsProtocol() const;
 
     // The check's own notes: positions that drew "412 " and wait for the GROUP reply; whether
-    // the server greeted; whether greeting and login are done and articles may be asked.
+    // the server greeted; whether greeting and login are done and articles may be asked; whether
+    // a GROUP was accepted on it in this check; whether it was taken from the pool and nothing
+    // has come on it since.
     std::vector<qsizetype> heldForGroup;
     bool greeted = false;
     bool asking = false;
+    bool groupSelected = false;
+    bool untried = false;
 
 Q_SIGNALS:
     // The server is reached and, with TLS, the handshake done. For a plain connection it may

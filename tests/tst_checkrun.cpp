@@ -87,6 +87,8 @@ private Q_SLOTS:
         }
         const QList<QByteArray> unsafe{"two words@x", "in&#13;jected@x", "a&gt;b@x", QByteArray(249, 'l'), "tab&#9;@x", "\xC3\xA9@x"};
         QTest::newRow("unsafe message-IDs") << Dialogue{{{}, {}}, {{9, QList<QByteArray>{"fine@x", QByteArray(248, 'l')} + unsafe + QList<QByteArray>{"last@x"}}}};
+        // A server that asks for the group it has just selected would be asked for ever.
+        QTest::newRow("a newsgroup asked for again") << Dialogue{{{.rules = {"GROUP=211 2 1 2 alt.test", "STAT=412 no newsgroup selected"}}, {}}, {{2, ids(2)}}};
         QTest::newRow("port out of range") << Dialogue{{{.at = "127.0.0.1:70000"}, {}}, {{1, ids(1)}}};
         QTest::newRow("connection refused") << Dialogue{{{.at = "127.0.0.1:closed"}}, {{1, ids(1)}}};
         QTest::newRow("unresolvable") << Dialogue{{{.at = "bad..name:119"}}, {{1, ids(1)}}};
@@ -97,6 +99,7 @@ private Q_SLOTS:
         for (const QByteArray &body : {QByteArray("430 no such article"), QByteArray(), QByteArray("!reset"), QByteArray("222 0\nno yEnc\n."),
                                        QByteArray("222 0\n=ybegin line=128 size=3 name=s.par2\nkkk\n=yend size=3 crc32=1\n."), huge})
             QTest::newRow(qPrintable("par2 index read: " + body.left(24))) << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY=" + body}}}, post};
+        QTest::newRow("par2 index read: a newsgroup asked for again") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "GROUP=211 1 1 1 alt.test", "BODY=412 no group"}}}, post};
         QTest::newRow("par2 index read: a group NNTP cannot carry") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY=412 no group"}}}, post, "alt.test&#13;&#10;POST"};
     }
     void dialogue() { QFETCH(Dialogue, d); COMPARE_GOLDEN(goldenName(), runDialogue(d).transcript); }

@@ -4,6 +4,7 @@
 
 #include "CheckHarness.h"
 
+#include "check/ConnectionPool.h"
 #include "check/ReplyReader.h"
 
 using namespace Qt::StringLiterals;
@@ -96,6 +97,21 @@ private Q_SLOTS:
         QVERIFY(check.waitForEnd());
         QTRY_COMPARE(nntp.commands().size(), 11);
         COMPARE_GOLDEN("check-pipelined-bursts.txt", (check.log + nntp.commands() << check.row(1)).join(u'\n').toUtf8());
+    }
+
+    // The pool hands out no connection that waited too long: servers drop idle ones unheard.
+    void poolLetsStaleConnectionsGo()
+    {
+        ScriptedNntpServer nntp;
+        ConnectionPool pool(std::chrono::milliseconds(300));
+        for (const int wait : {0, 0, 600}) {
+            QTest::qWait(wait);
+            Check check({{1, ids(1)}}, {server(nntp.port())});
+            check.run.setConnectionPool(&pool);
+            check.run.start();
+            QVERIFY(check.waitForEnd());
+        }
+        QTRY_COMPARE(nntp.commands().join(u'|'), QStringLiteral("1> STAT <m1@x>|1> STAT <m1@x>|1> QUIT|2> STAT <m1@x>"));
     }
 
     // The client holds at most one line's worth and one read of it, then closes the connection.
