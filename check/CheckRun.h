@@ -2,6 +2,7 @@
 
 #include "check/NntpConnection.h"
 #include "check/PassQueue.h"
+#include "check/StatCrossCheck.h"
 #include "nzb/NzbModel.h"
 #include "repair/RepairVerdict.h"
 #include "servers/ServerRecord.h"
@@ -99,6 +100,10 @@ private:
     bool askIdleConnections();
     void askArticle(NntpConnection *connection, qsizetype position);
     void fallBackToHead();
+    void askAgain(NntpConnection *connection, NntpConnection::Awaiting command, qsizetype position);
+    void crossCheckAnswered(NntpConnection *connection, const QByteArray &code, NntpConnection::Owed owed);
+    bool askMissingAgain();
+    bool passDone() const { return m_pass.complete() && !m_crossCheck.waiting(); }
     bool takeNextPosition(qsizetype &position);
     void recordAnswer(qsizetype position, bool found);
     void answerArrived(NntpConnection *connection, qsizetype position, bool found);
@@ -126,7 +131,10 @@ private:
     ConnectionPool *m_pool = nullptr;
     bool m_running = false;
     size_t m_server = 0;
-    bool m_askWithHead = false; // the server answered STAT with "500 " in this pass
+    bool m_askWithHead = false; // the server answered STAT with "500 ", or STAT was wrong, in this pass
+    bool m_askAgainWithHead = false; // STAT was wrong: what it lacked is asked again at the end of the pass
+    bool m_askingAgain = false;      // and that is being done
+    StatCrossCheck m_crossCheck;
 
     ArticleQueue m_ownedQueue; // what the servers before lacked, in later passes
     PassQueue m_pass;

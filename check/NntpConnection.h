@@ -34,6 +34,7 @@ public:
     struct Owed {
         Awaiting reply;
         qsizetype position; // the article's queue position, for StatReply and HeadReply; else 0
+        bool crossCheck = false; // asks again about an article STAT was answered "430 " for
     };
 
     // What a timer can hold in milliseconds; a longer timeout is this one.
