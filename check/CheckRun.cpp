@@ -7,8 +7,6 @@
 #include "check/RepairCheck.h"
 #include "nzb/LogText.h"
 
-#include <QTimer>
-
 #include <algorithm>
 
 namespace {
