@@ -1,5 +1,6 @@
 #include "check/CheckRun.h"
 
+#include "check/BodySampler.h"
 #include "check/CheckResults.h"
 #include "check/ConnectionPool.h"
 #include "check/NntpText.h"
@@ -56,6 +57,9 @@ void CheckRun::start()
     m_server = 0;
     m_foundOn.assign(size_t(m_nzb.articleQueue().count()), -1);
     m_tallies.clear();
+    m_sampler.reset();
+    m_sampleOutcome.reset();
+    m_doubtedServers.clear();
     m_repair.reset();
     m_judgement = {};
     if (m_nzb.articleQueue().isEmpty() || m_servers.empty())
@@ -68,6 +72,7 @@ void CheckRun::cancel()
 {
     ++m_passNumber;
     closeConnections(false);
+    m_sampler.reset();
     m_repair.reset();
     m_running = false;
     m_progressValue = 0;
@@ -78,6 +83,7 @@ void CheckRun::stop()
 {
     ++m_passNumber;
     closeConnections(true);
+    m_sampler.reset();
     m_repair.reset();
     m_running = false;
 }
@@ -257,6 +263,43 @@ void CheckRun::finish(const ArticleQueue &missing)
     if (!m_pendingErrorLine.isEmpty())
         log(std::exchange(m_pendingErrorLine, {}));
     results::SettleUnfinishedRows(m_nzb);
+    m_missingAtEnd = missing;
+    if (m_sampleCount > 0)
+        m_sampleOutcome = SampleOutcome{};
+    if (m_sampleCount > 0 && m_fetchForRepair && std::any_of(m_foundOn.begin(), m_foundOn.end(), [](int server) { return server >= 0; }))
+        sampleBodies();
+    else
+        report();
+}
+
+void CheckRun::sampleBodies()
+{
+    m_sampler = std::make_unique<BodySampler>(m_nzb, m_foundOn, m_servers, m_connectionOptions, m_pool);
+    connect(m_sampler.get(), &BodySampler::logLine, this, &CheckRun::log);
+    connect(m_sampler.get(), &BodySampler::finished, this, [this] {
+        takeSamples();
+        report();
+    });
+    m_sampler->start(m_sampleCount);
+}
+
+// An article whose body no server has counts as missing, for the report and the verdict.
+void CheckRun::takeSamples()
+{
+    m_sampleOutcome = SampleOutcome{m_sampler->asked(), m_sampler->failedCount()};
+    m_doubtedServers = m_sampler->doubtedServers();
+    for (const qsizetype segment : m_sampler->goneSegments()) {
+        const QueueEntry entry = m_nzb.articleQueue().entry(segment + 1);
+        results::LoseFound(m_nzb, entry.itemIndex);
+        m_foundOn[size_t(segment)] = -1;
+        m_missingAtEnd.append(entry.itemIndex, entry.messageId, entry.segment);
+        ++m_missingLeft;
+    }
+    m_sampler.release()->deleteLater();
+}
+
+void CheckRun::report()
+{
     const QStringList report = results::WriteSummary(m_nzb, m_decimalSeparator);
     m_undownloadable = m_nzb.statistics().requiredCount;
     for (int item = 1; item <= m_nzb.itemCount(); ++item)
@@ -266,7 +309,8 @@ void CheckRun::finish(const ArticleQueue &missing)
     m_progressValue = 0;
     // The verdict reads the articles it needs before the check ends, so the window stays in its
     // running state, with Cancel, until then.
-    m_repair = std::make_unique<RepairCheck>(m_nzb, postedFiles(missing), std::move(m_foundOn), m_servers, m_connectionOptions, m_pool);
+    std::vector<repair::PostedFile> files = postedFiles(m_missingAtEnd);
+    m_repair = std::make_unique<RepairCheck>(m_nzb, std::move(files), std::move(m_foundOn), m_servers, m_connectionOptions, m_pool);
     connect(m_repair.get(), &RepairCheck::logLine, this, &CheckRun::log);
     connect(m_repair.get(), &RepairCheck::judged, this, [this](const repair::Judgement &judgement) {
         m_judgement = judgement;

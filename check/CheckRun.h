@@ -12,8 +12,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
+class BodySampler;
 class ConnectionPool;
 class RepairCheck;
 
@@ -53,6 +55,8 @@ public:
     void setFetchForRepair(bool fetch) { m_fetchForRepair = fetch; }
     // Connections are taken from the pool and handed back to it instead of saying QUIT.
     void setConnectionPool(ConnectionPool *pool) { m_pool = pool; }
+    // Bodies of found articles to read after the last pass; 0 reads none.
+    void setSampleCount(int count) { m_sampleCount = count; }
 
     // Asks the whole NZB, whatever an earlier check left.
     void start();
@@ -82,6 +86,12 @@ public:
         bool givenUp = false;
     };
     const std::vector<ServerTally> &serverTallies() const { return m_tallies; }
+    // The bodies read after the last pass and how many of them failed; none without a sample.
+    struct SampleOutcome {
+        int asked = 0;
+        int failed = 0;
+    };
+    const std::optional<SampleOutcome> &sampleOutcome() const { return m_sampleOutcome; }
 
 Q_SIGNALS:
     void logLine(const QString &line);
@@ -117,6 +127,9 @@ private:
     void endServerPass();
     void continueWith(ArticleQueue queue);
     void finish(const ArticleQueue &missing);
+    void sampleBodies();
+    void takeSamples();
+    void report();
     void reportEnd();
     std::vector<repair::PostedFile> postedFiles(const ArticleQueue &missing) const;
     void closeConnections(bool sayQuit);
@@ -157,6 +170,11 @@ private:
     std::vector<ServerTally> m_tallies;
     std::vector<int> m_foundOn; // per segment, the server that found it; -1 for none
     bool m_fetchForRepair = true;
+    int m_sampleCount = 0;
+    std::unique_ptr<BodySampler> m_sampler;
+    std::optional<SampleOutcome> m_sampleOutcome;
+    std::vector<bool> m_doubtedServers; // their sampled bodies failed: what they found is in doubt
+    ArticleQueue m_missingAtEnd;        // what no server had, once the passes are done
     std::unique_ptr<RepairCheck> m_repair;
     repair::Judgement m_judgement;
 };

@@ -95,6 +95,17 @@ private Q_SLOTS:
         QTest::newRow("STAT wrong for all") << Dialogue{{{.rules = {"STAT=430 no", head, body}, .connections = 2}, {}}, {{4, ids(4)}}, "alt.test", {}, 1, true};
         QTest::newRow("STAT wrong after the first hundred") << Dialogue{{{.rules = {"STAT <b=430 no", head, body}, .depth = 8}}, {{100, ids(100, "a")}, {50, ids(50, "b")}}};
         QTest::newRow("STAT right, HEAD keeps headers of gone bodies") << Dialogue{{{.rules = {"STAT <m2@x>=430 no", head, "BODY=430 no"}}, {}}, {{3, ids(3)}}};
+        // Servers whose STAT says "223 " for bodies they lack: the sampled bodies show it; a later
+        // server that has the body whole keeps the article, else it is gone.
+        const QByteArray yenc = "222 0 $\n=ybegin line=128 size=3 name=x\n\x8b\x8c\x8d\n=yend size=3 crc32=352441c2\n.";
+        const QList<FileSpec> two{{2, ids(2, "a")}, {2, ids(2, "b")}};
+        QTest::newRow("sample: bodies whole") << Dialogue{{{.rules = {"BODY=" + yenc}}}, two, "alt.test", {}, 1, false, 3};
+        QTest::newRow("sample: a body refused") << Dialogue{{{.rules = {"BODY <b1@x>=430 no", "BODY=" + yenc}}}, two, "alt.test", {}, 1, false, 3};
+        QTest::newRow("sample: a CRC wrong, a later server whole") << Dialogue{{{.rules = {"BODY <b1@x>=" + QByteArray(yenc).replace("352441c2", "1"), "BODY=" + yenc}},
+                                                                               {.rules = {"BODY=" + yenc}}}, two, "alt.test", {}, 1, false, 2};
+        QTest::newRow("sample: cut short, a later server lacks it") << Dialogue{{{.rules = {"BODY <a1@x>=222 0 $\n=ybegin line=128 size=3 name=x\n\x8b\n."}},
+                                                                                 {.rules = {"STAT=430 no"}}}, two, "alt.test", {}, 1, false, 1};
+        QTest::newRow("sample: 223 No such article") << Dialogue{{{.rules = {"STAT=223 No such article", "BODY=430 no such article"}}}, two, "alt.test", {}, 1, false, 2};
         // A server that asks for the group it has just selected would be asked for ever.
         QTest::newRow("a newsgroup asked for again") << Dialogue{{{.rules = {"GROUP=211 2 1 2 alt.test", "STAT=412 no newsgroup selected"}}, {}}, {{2, ids(2)}}};
         QTest::newRow("port out of range") << Dialogue{{{.at = "127.0.0.1:70000"}, {}}, {{1, ids(1)}}};
