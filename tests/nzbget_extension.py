@@ -16,7 +16,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tools' / 'nzbget'))
-from nzbget_lab import INN_PORT, Lab, Post, lose_blocks, port_open  # noqa: E402
+from nzbget_lab import INN_PORT, Lab, Post, lose_blocks, par2_set, port_open  # noqa: E402
 
 AUTH_PORT = 1120   # INN 2's port that wants a login (tester, s3cret)
 WARNING = 'WARNING main: Orvalis: '
@@ -24,7 +24,7 @@ WARNING = 'WARNING main: Orvalis: '
 
 def posts(folder):
     """Name -> (NZB, post or None), the jobs of the common case."""
-    made = {kind: Post(folder, [1_200_000, 300_000], 65_536, 6, 2, 100_000, lose)
+    made = {kind: Post(folder, par2_set([1_200_000, 300_000], 65_536, 6, 2, 100_000, lose))
             for kind, lose in (('complete', lambda t: None), ('repairable', lose_blocks(-2)),
                                ('hopeless', lose_blocks(3)))}
     # libxml2 reads ISO-8859-2, Orvalis's loader does not.

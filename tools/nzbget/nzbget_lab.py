@@ -165,16 +165,14 @@ def post_articles(articles, port=INN_PORT):
 
 
 class Post:
-    """A par2 set of random files posted on INN 2, less the articles lost; `nzb` lists them all."""
+    """A post made by `make(seed, folder)` (a validate.Trial) on INN 2, less the articles it lost;
+    `nzb` lists them all."""
 
-    def __init__(self, folder, sizes, slice_size, recovery, volumes, article, lose=lambda trial: None, seed=None):
-        seed = random.getrandbits(40) if seed is None else seed    # message-IDs no earlier run used
+    def __init__(self, folder, make):
+        seed = random.getrandbits(40)    # message-IDs no earlier run used
         self.folder = Path(folder) / str(seed)
         self.folder.mkdir(parents=True)
-        self.trial = validate.Trial(seed, self.folder, random.Random(seed))
-        self.trial.make_set('set', list(sizes), slice_size, recovery, volumes)
-        self.trial.cut(article)
-        lose(self.trial)
+        self.trial = make(seed, self.folder)
         served = self.trial.articles()
         post_articles([(f'<{self.trial.msgid(post, k)}>', f'"{post.name}" yEnc ({k + 1}/{len(post.parts)})',
                         served[f'<{self.trial.msgid(post, k)}>'])
@@ -184,14 +182,26 @@ class Post:
         self.trial.write_nzb(path, served)
         self.nzb = path.read_bytes()
         self.bytes = sum(len(body) for body in served.values())
+        self.articles = len(served)
 
     def data_files(self):
-        return {p.name: p.data for p in self.trial.posts if p.kind == 'data'}
+        return {p.name: p.data for p in self.trial.posts if p.kind == 'data' and p.set}
 
-    def damage(self):
+    def par2_says(self):
         """Par2's verdict on the files as downloaded: 'not needed', 'possible' or 'not possible'."""
         self.trial.zeroed_copy(self.folder / 'truth')
         return validate.par2_verdicts(self.trial, self.folder / 'truth')['set'][0]
+
+
+def par2_set(sizes, slice_size, recovery, volumes, article, lose=lambda trial: None):
+    """A maker of one par2 set 'set' over files of these sizes, cut in articles of `article` bytes."""
+    def make(seed, folder):
+        trial = validate.Trial(seed, folder, random.Random(seed))
+        trial.make_set('set', list(sizes), slice_size, recovery, volumes)
+        trial.cut(article)
+        lose(trial)
+        return trial
+    return make
 
 
 def lose_blocks(extra):
