@@ -7,6 +7,7 @@ of bench/par2/validate.py, each post under message-IDs of its own.
 """
 
 import base64
+import ctypes
 import json
 import os
 import random
@@ -27,6 +28,12 @@ import validate  # noqa: E402  (the yEnc encoder, par2 sets and NZB writer)
 INN_PORT = 1119
 EXTENSION = 'Orvalis/main.sh'   # as NZBGet 21 names the script in the second ScriptDir
 CONTROL_USER, CONTROL_PASSWORD = 'nzbget', 'lab-secret'
+PR_SET_PDEATHSIG = 1
+
+
+def end_with_parent():
+    """In the child before exec: the kernel sends it SIGTERM when its parent dies."""
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
 def free_port():
@@ -47,7 +54,7 @@ class Lab:
     def __init__(self, check_dir, extension=True, servers=None, options=None):
         self.folder = Path(tempfile.mkdtemp(prefix='nzbget-lab-'))
         self.port = free_port()
-        self.pid = None
+        self.process = None
         servers = servers or [{'Host': '127.0.0.1', 'Port': INN_PORT}]
         config = {
             'MainDir': str(self.folder), 'DestDir': '${MainDir}/dst', 'InterDir': '${MainDir}/inter',
@@ -59,7 +66,7 @@ class Lab:
             'ControlPassword': CONTROL_PASSWORD, 'SecureControl': 'no', 'UpdateCheck': 'none',
             'NzbDirInterval': 0, 'DupeCheck': 'no', 'ParCheck': 'auto', 'ParRepair': 'yes',
             'ParIgnoreExt': '.sfv, .nzb, .nfo', 'Unpack': 'no', 'HealthCheck': 'park',
-            'OutputMode': 'log', 'WriteLog': 'append', 'DaemonUsername': 'root', **(options or {})}
+            'OutputMode': 'log', 'WriteLog': 'append', **(options or {})}
         for number, server in enumerate(servers, 1):
             for key, value in {'Active': 'yes', 'Level': 0, 'Encryption': 'no', 'Connections': 4, **server}.items():
                 config[f'Server{number}.{key}'] = value
@@ -69,10 +76,12 @@ class Lab:
         self.start()
 
     def start(self):
-        subprocess.run(['nzbget', '-c', str(self.config), '-D'], env=self.environment, check=True,
-                       stdout=subprocess.DEVNULL)
+        # In the foreground, as our child: a run killed midway (a test's timeout) takes it along
+        # instead of leaving a daemon behind.
+        self.process = subprocess.Popen(['nzbget', '-c', str(self.config), '-s'], env=self.environment,
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        preexec_fn=end_with_parent)
         self.wait(lambda: self.answers(), 30, 'NZBGet did not answer JSON-RPC')
-        self.pid = int((self.folder / 'nzbget.lock').read_text().split()[0])
 
     def restart(self):
         self.stop(remove=False)
@@ -129,16 +138,17 @@ class Lab:
         return entry['DownloadedSizeHi'] * 2**32 + entry['DownloadedSizeLo']
 
     def stop(self, remove=True):
-        if self.pid:
+        if self.process:
             try:
                 self.rpc('shutdown')
             except OSError:
                 pass
             try:
-                self.wait(lambda: not Path(f'/proc/{self.pid}').exists(), 15, 'NZBGet did not stop')
-            except TimeoutError:
-                os.kill(self.pid, signal.SIGKILL)
-            self.pid = None
+                self.process.wait(15)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+            self.process = None
         if remove:
             shutil.rmtree(self.folder, ignore_errors=True)
 
