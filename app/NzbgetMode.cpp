@@ -91,7 +91,9 @@ public:
     }
 
     // At NZBGet's start: a job held since before it was left by a check that never ended. One
-    // added since, with its newest message from this run, still waits for its check.
+    // added since, with its newest message from a later second than the start, still waits for
+    // its check. Times count in NZBGet's whole seconds, so a job whose newest message shares the
+    // start's second is resumed: it might be an old one, and none may stay paused for good.
     void scheduled()
     {
         const auto status = m_rpc.call(QStringLiteral("status"), {});
@@ -100,10 +102,11 @@ public:
             warn(QStringLiteral("NZBGet's JSON-RPC does not answer on %1 (%2): resume any job held for a check by hand.").arg(m_rpc.address(), *problem));
             return;
         }
-        const qint64 started = QDateTime::currentSecsSinceEpoch() - std::get<QJsonValue>(status)[QStringLiteral("UpTimeSec")].toInteger();
+        const QJsonValue now = std::get<QJsonValue>(status);
+        const qint64 started = now[QStringLiteral("ServerTime")].toInteger(QDateTime::currentSecsSinceEpoch()) - now[QStringLiteral("UpTimeSec")].toInteger();
         for (const QJsonValue group : std::get<QJsonValue>(groups).toArray()) {
             const int id = group[QStringLiteral("NZBID")].toInt();
-            if (carriesMarker(group) && newestMessageTime(id) < started && resume(id))
+            if (carriesMarker(group) && newestMessageTime(id) <= started && resume(id))
                 info(QStringLiteral("resumed %1, held for a check that did not end.").arg(group[QStringLiteral("NZBName")].toString()));
         }
     }

@@ -44,14 +44,16 @@ def slow_nzb(segments=40_000):
 
 
 def restart(lab, nzb):
-    """A job held when NZBGet stopped (its check killed), and one added as NZBGet starts again
-    that waits behind a slow check while the scheduler runs: the scheduler resumes the first
-    only. The jobs' outcomes and the scheduler's lines."""
+    """A job held when NZBGet stopped (its check killed), its last message in the second NZBGet
+    starts again, and one added after that second that waits behind a slow check: the scheduler
+    resumes the first only. The jobs' outcomes and the scheduler's lines."""
+    slow_one = slow_nzb()
+    time.sleep(1 - time.time() % 1)  # adding, checking and restarting take about half a second
     killed = lab.append('killed.nzb', nzb, paused=True)
     checked(lab, killed)
     lab.rpc('editqueue', 'GroupSetParameter', 'Orvalis=paused', [killed])
-    slow_one = slow_nzb()
-    lab.restart()  # the scheduler runs about a second after NZBGet answers
+    lab.restart()
+    lab.wait(lambda: lab.rpc('status')['UpTimeSec'] >= 1, 5, 'NZBGet did not get past its first second')
     slow = lab.append('slow.nzb', slow_one)
     added = lab.append('restarted.nzb', nzb)
     done = lab.finished([killed, slow, added])
