@@ -57,18 +57,24 @@ void readBody(QByteArrayView type, QByteArrayView body, qint64 packetSize, SetDe
 
 } // namespace
 
-SetDescription ReadPackets(QByteArrayView bytes)
+SetDescription ReadPackets(QByteArrayView bytes, qint64 *hashedBytes)
 {
     SetDescription set;
     std::set<QByteArray> seen;
+    // Damaged headers may each claim the rest of the bytes: checking every one would take
+    // quadratic time, so a packet whose MD5 would overrun the budget is skipped as damaged.
+    const qint64 budget = 2 * qint64(bytes.size());
+    qint64 hashed = 0;
     qsizetype at = 0;
     while ((at = bytes.indexOf(kMagic, at)) >= 0 && bytes.size() - at >= kHeaderSize) {
         const quint64 length = littleEndian64(bytes, at + 8);
-        if (length < quint64(kHeaderSize) || length % 4 != 0 || length > quint64(bytes.size() - at)) {
+        if (length < quint64(kHeaderSize) || length % 4 != 0 || length > quint64(bytes.size() - at)
+            || hashed + qint64(length) - 32 > budget) {
             at += kMagic.size();
             continue;
         }
         const QByteArrayView packet = bytes.sliced(at, qsizetype(length));
+        hashed += packet.size() - 32;
         if (QCryptographicHash::hash(packet.sliced(32), QCryptographicHash::Md5) != packet.sliced(16, 16)) {
             at += kMagic.size();
             continue;
@@ -76,6 +82,8 @@ SetDescription ReadPackets(QByteArrayView bytes)
         readBody(packet.sliced(48, 16), packet.sliced(kHeaderSize), qint64(length), set, seen);
         at += qsizetype(length);
     }
+    if (hashedBytes)
+        *hashedBytes = hashed;
     return set;
 }
 

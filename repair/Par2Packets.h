@@ -37,8 +37,9 @@ struct SetDescription {
 };
 
 // Reads every whole packet of `bytes` whose MD5 is right; a damaged or cut packet is skipped.
-// Critical packets repeated in a volume are kept once.
-SetDescription ReadPackets(QByteArrayView bytes);
+// Critical packets repeated in a volume are kept once. The bytes hashed never exceed twice
+// those given; `hashedBytes`, when given, receives their count.
+SetDescription ReadPackets(QByteArrayView bytes, qint64 *hashedBytes = nullptr);
 
 // Where each recovery packet of a volume of `blocks` blocks, as par2cmdline writes it, begins.
 // Copies of the critical packets follow the recovery packets, spread evenly among them.
