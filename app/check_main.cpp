@@ -172,15 +172,14 @@ int check(NzbModel &nzb, const QString &path, const CheckSetup &setup)
     run.setFetchForRepair(!setup.statOnly);
     run.setConnectionPool(setup.pool);
     QObject::connect(&run, &CheckRun::logLine, [logStream](const QString &line) { writeLine(logStream, line); });
-    QObject::connect(&run, &CheckRun::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&run, &CheckRun::finished, QCoreApplication::instance(), &QCoreApplication::quit);
     QTimer progress;
     if (isatty(STDERR_FILENO)) {
         QObject::connect(&progress, &QTimer::timeout, [&run] { showProgress(run); });
         progress.start(200);
     }
-    run.start();
-    if (run.isRunning())
-        QCoreApplication::exec();
+    run.start(); // its end comes from the event loop, also when there is nothing to ask
+    QCoreApplication::exec();
     if (progress.isActive())
         std::fputs("\r\033[K", stderr);
     if (setup.json)

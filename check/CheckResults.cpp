@@ -52,6 +52,12 @@ void RecordNotFound(NzbModel &nzb, int item)
     settle(nzb, item, ItemStatus::Missing);
 }
 
+void LoseFound(NzbModel &nzb, int item)
+{
+    --nzb.counters().found[size_t(item)];
+    settle(nzb, item, ItemStatus::Missing);
+}
+
 void ResetRowsToQueued(NzbModel &nzb)
 {
     for (int item = 1; item <= nzb.itemCount(); ++item) {

@@ -14,6 +14,8 @@ namespace results {
 bool MarkChecking(NzbModel &nzb, int item);
 void RecordFound(NzbModel &nzb, int item);
 void RecordNotFound(NzbModel &nzb, int item);
+// After the passes: an article found by STAT whose body no server has after all.
+void LoseFound(NzbModel &nzb, int item);
 void ResetRowsToQueued(NzbModel &nzb);
 // At the end of a check: every row with segments that is not Available shows Missing
 // (partially) with what was found, also one whose entries no server came to ask.

@@ -1,5 +1,6 @@
 #include "check/CheckRun.h"
 
+#include "check/BodySampler.h"
 #include "check/CheckResults.h"
 #include "check/ConnectionPool.h"
 #include "check/NntpText.h"
@@ -11,16 +12,7 @@
 
 namespace {
 
-// A reply as the log shows it: one character per byte.
-QString logText(const QByteArray &line)
-{
-    return QString::fromLatin1(line);
-}
-
-QByteArray replyCode(const QByteArray &line)
-{
-    return line.left(4);
-}
+const QString kEveryConnectionEnded = QStringLiteral("Server error: -1 - The server ended every connection before its articles were answered.");
 
 } // namespace
 
@@ -50,23 +42,27 @@ CheckRun::~CheckRun()
 
 qsizetype CheckRun::queueCount() const
 {
-    return m_queue ? m_queue->count() : m_nzb.articleQueue().count();
+    return m_pass.count() > 0 ? m_pass.count() : m_nzb.articleQueue().count();
 }
 
 void CheckRun::start()
 {
+    ++m_passNumber;
     m_running = true;
     m_nzb.counters().reset();
-    m_queue = &m_nzb.articleQueue();
     m_ownedQueue.clear();
+    m_pass.start(m_nzb.articleQueue());
     m_progressValue = 0;
     m_missingLeft = 0;
     m_server = 0;
-    m_foundOn.assign(size_t(m_queue->count()), -1);
+    m_foundOn.assign(size_t(m_nzb.articleQueue().count()), -1);
     m_tallies.clear();
+    m_sampler.reset();
+    m_sampleOutcome.reset();
+    m_doubtedServers.clear();
     m_repair.reset();
     m_judgement = {};
-    if (m_queue->isEmpty() || m_servers.empty())
+    if (m_nzb.articleQueue().isEmpty() || m_servers.empty())
         finish({});
     else
         startServerPass(0);
@@ -74,7 +70,9 @@ void CheckRun::start()
 
 void CheckRun::cancel()
 {
+    ++m_passNumber;
     closeConnections(false);
+    m_sampler.reset();
     m_repair.reset();
     m_running = false;
     m_progressValue = 0;
@@ -83,7 +81,9 @@ void CheckRun::cancel()
 
 void CheckRun::stop()
 {
+    ++m_passNumber;
     closeConnections(true);
+    m_sampler.reset();
     m_repair.reset();
     m_running = false;
 }
@@ -97,15 +97,14 @@ void CheckRun::startServerPass(size_t server)
     if (!m_pendingErrorLine.isEmpty())
         log(std::exchange(m_pendingErrorLine, {}));
     m_statusText = QStringLiteral(" Checking NZB with newsserver: ") + current.nickname;
-    m_retryQueue.clear();
-    m_entryStates.assign(size_t(m_queue->count()) + 1, Unanswered);
-    m_reasks.clear();
     m_askWithHead = false;
-    m_queuePosition = 0;
-    m_answers = 0;
-    m_reopensLeft = current.connections;
+    m_reopensLeft = m_retriesLeft = current.connections;
+    m_retriesWaiting = 0;
+    m_othersQuit = false;
+    m_askAgainWithHead = m_askingAgain = false;
+    m_crossCheck.startPass(m_pass.count());
     m_errorsLogged.clear();
-    m_tallies.push_back({current.nickname, m_queue->count(), 0, {}, false});
+    m_tallies.push_back({current.nickname, m_pass.count(), 0, {}, false});
 
     QString fault;
     if (current.port == 0)
@@ -113,279 +112,21 @@ void CheckRun::startServerPass(size_t server)
     else if (holdsLineBreakOrNul(current.username) || holdsLineBreakOrNul(current.password))
         fault = QStringLiteral("The user name or the password holds a line break.");
     if (!fault.isEmpty()) {
-        noteServerError(m_pendingErrorLine = QStringLiteral("Server error: -1 - ") + fault);
-        giveUpServer();
+        giveUpServer(QStringLiteral("Server error: -1 - ") + fault);
         return;
     }
-    const qsizetype connections = std::min<qsizetype>(current.connections, m_queue->count());
+    const qsizetype connections = std::min<qsizetype>(current.connections, m_pass.count());
     for (qsizetype i = 0; i < connections; ++i)
-        openConnection(current);
-}
-
-void CheckRun::openConnection(const CheckServer &server)
-{
-    if (NntpConnection *kept = m_pool ? m_pool->take(server, this) : nullptr) {
-        watchConnection(kept);
-        // Logged in already; asked from the event loop, as a new connection would be.
-        QMetaObject::invokeMethod(this, [this, kept, pass = m_passNumber] {
-            if (pass == m_passNumber && std::find(m_connections.begin(), m_connections.end(), kept) != m_connections.end())
-                askMore(kept);
-        }, Qt::QueuedConnection);
-        return;
-    }
-    auto *connection = new NntpConnection(this);
-    watchConnection(connection);
-    ConnectionOptions options = m_connectionOptions;
-    options.tls = server.tls;
-    connection->open(server.address, quint16(server.port), options);
-}
-
-void CheckRun::watchConnection(NntpConnection *connection)
-{
-    m_connections.push_back(connection);
-    connect(connection, &NntpConnection::replyReceived, this,
-            [this, connection](const QByteArray &line, NntpConnection::Owed owed) { handleReply(connection, line, owed); });
-    connect(connection, &NntpConnection::unexpectedLine, this, [this, connection](const QByteArray &line) {
-        log(logText(line));
-        dropConnection(connection, 0);
-    });
-    connect(connection, &NntpConnection::closedByServer, this, [this, connection] { dropConnection(connection, 0); });
-    connect(connection, &NntpConnection::failed, this, [this, connection](int error, const QString &description) {
-        connectionFailed(connection, QStringLiteral("Server error: %1 - %2").arg(error).arg(description));
-    });
-}
-
-// A reply counts only as the answer to the command it is owed for; any other, such as "281 "
-// while an article is asked, would leave that article unanswered and the check waiting.
-void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line, NntpConnection::Owed owed)
-{
-    using Awaiting = NntpConnection::Awaiting;
-    const QByteArray code = replyCode(line);
-    if (code == "205 ") {
-        dropConnection(connection, owed.position);
-        return;
-    }
-    if (code == "480 " || code == "482 ") {
-        loginRefused(line);
-        return;
-    }
-    bool taken = false;
-    switch (owed.reply) {
-    case Awaiting::Greeting:
-    case Awaiting::UserReply:
-    case Awaiting::PasswordReply: {
-        const auto step = connection->takeLoginReply(owed.reply, code, server().username, [this] { return server().passwordWhenAsked(); });
-        taken = step != NntpConnection::LoginStep::NotTaken;
-        if (step == NntpConnection::LoginStep::Done)
-            askMore(connection);
-        break;
-    }
-    case Awaiting::GroupReply:
-        if ((taken = code == "211 ")) {
-            for (const qsizetype position : std::exchange(connection->heldForGroup, {}))
-                askArticle(connection, position);
-            askMore(connection);
-        }
-        break;
-    case Awaiting::BodyReply:
-        break;
-    case Awaiting::StatReply:
-    case Awaiting::HeadReply:
-        taken = handleArticleReply(connection, code, owed);
-        break;
-    }
-    if (!taken) {
-        log(logText(line));
-        dropConnection(connection, owed.position);
-    }
-}
-
-bool CheckRun::handleArticleReply(NntpConnection *connection, const QByteArray &code, NntpConnection::Owed owed)
-{
-    const bool head = owed.reply == NntpConnection::Awaiting::HeadReply;
-    if (code == (head ? "221 " : "223 ") || code == "430 ") {
-        answerArrived(connection, owed.position, code != "430 ");
-    } else if (code == "412 ") {
-        const QByteArray group = m_nzb.groupName().toUtf8();
-        if (!isSendableGroup(group)) {
-            noteServerError(m_pendingErrorLine = QStringLiteral("Server error: -1 - The server asks for a newsgroup, and the NZB names none that can be sent."));
-            giveUpServer();
-            return true;
-        }
-        // Asked again once the group is selected; queries already out may draw "412 " too.
-        connection->heldForGroup.push_back(owed.position);
-        if (connection->heldForGroup.size() == 1)
-            connection->send(QByteArray("GROUP ") + group, {NntpConnection::Awaiting::GroupReply, 0});
-    } else if (code == "500 " && !head) {
-        fallBackToHead();
-        askArticle(connection, owed.position);
-    } else {
-        return false;
-    }
-    return true;
-}
-
-// Some servers know no STAT; HEAD tells the same at the cost of the header.
-void CheckRun::fallBackToHead()
-{
-    if (!std::exchange(m_askWithHead, true))
-        log(QStringLiteral("STAT is not supported, asking with HEAD instead: ") + server().nickname);
-}
-
-// Keeps up to the server's pipeline depth of article queries out. A connection with nothing
-// left to ask stays open until the pass ends: another may yet fail and leave articles to it.
-void CheckRun::askMore(NntpConnection *connection)
-{
-    connection->asking = true;
-    const auto queriesOut = [connection] { return connection->articlesOut() + qsizetype(connection->heldForGroup.size()); };
-    qsizetype position = 0;
-    while (queriesOut() < server().pipelineDepth && takeNextPosition(position)) {
-        const QueueEntry entry = m_queue->entry(position);
-        if (results::MarkChecking(m_nzb, entry.itemIndex))
-            m_lastMarkedItem = entry.itemIndex;
-        if (isSendableMessageId(entry.messageId)) {
-            askArticle(connection, position);
-            continue;
-        }
-        recordAnswer(position, false);
-        if (passComplete()) {
-            endServerPass();
-            return;
-        }
-    }
-}
-
-// Hands what a dropped connection left to the connections that wait with nothing to ask.
-// False when that ended the pass.
-bool CheckRun::askIdleConnections()
-{
-    const quint64 pass = m_passNumber;
-    for (NntpConnection *connection : std::vector<NntpConnection *>(m_connections)) {
-        if (m_reasks.empty())
-            break;
-        if (connection->asking && !connection->isClosed())
-            askMore(connection);
-        if (m_passNumber != pass)
-            return false;
-    }
-    return true;
-}
-
-// A position to ask: first one that a failed connection left, then the next of the queue.
-bool CheckRun::takeNextPosition(qsizetype &position)
-{
-    if (!m_reasks.empty()) {
-        position = m_reasks.front();
-        m_reasks.pop_front();
-        return true;
-    }
-    if (m_queuePosition >= m_queue->count())
-        return false;
-    position = ++m_queuePosition;
-    m_progressValue = position;
-    m_captionPosition = position;
-    return true;
-}
-
-void CheckRun::askArticle(NntpConnection *connection, qsizetype position)
-{
-    const QByteArrayView id = m_queue->entry(position).messageId;
-    QByteArray command;
-    command.reserve(id.size() + 7);
-    command.append(m_askWithHead ? "HEAD <" : "STAT <", 6).append(id.data(), id.size()).append('>');
-    connection->send(command, {m_askWithHead ? NntpConnection::Awaiting::HeadReply : NntpConnection::Awaiting::StatReply, position});
-}
-
-void CheckRun::recordAnswer(qsizetype position, bool found)
-{
-    const QueueEntry entry = m_queue->entry(position);
-    ++m_answers;
-    quint8 &state = m_entryStates[size_t(position)];
-    state = quint8((state & ~(Found | Missing)) | (found ? Found : Missing));
-    if (found) {
-        ++m_tallies.back().found;
-        m_foundOn[size_t(entry.segment)] = int(m_server);
-        results::RecordFound(m_nzb, entry.itemIndex);
-        return;
-    }
-    results::RecordNotFound(m_nzb, entry.itemIndex);
-    log(QStringLiteral("Article not found: ") + QString::fromUtf8(entry.messageId));
-    m_retryQueue.append(entry.itemIndex, entry.messageId, entry.segment);
-}
-
-void CheckRun::answerArrived(NntpConnection *connection, qsizetype position, bool found)
-{
-    recordAnswer(position, found);
-    if (passComplete())
-        endServerPass();
-    else
-        askMore(connection);
-}
-
-// The connection closed, by the server or for a reply it cannot take. Its unanswered articles
-// are asked again, once, by the next connections that are ready; a second failure counts as missing.
-void CheckRun::dropConnection(NntpConnection *connection, qsizetype answering)
-{
-    std::vector<qsizetype> unanswered = std::exchange(connection->heldForGroup, {});
-    if (answering != 0)
-        unanswered.insert(unanswered.begin(), answering);
-    for (const NntpConnection::Owed &owed : connection->owed()) {
-        if (owed.position != 0)
-            unanswered.push_back(owed.position);
-    }
-    connection->close();
-    const auto listed = std::find(m_connections.begin(), m_connections.end(), connection);
-    if (listed == m_connections.end())
-        return; // of a pass already ended
-    m_connections.erase(listed);
-    connection->deleteLater();
-    for (const qsizetype position : unanswered) {
-        if (askAgainOrCountMissing(position))
-            return;
-    }
-    if (askIdleConnections())
-        giveUpIfStuck();
-}
-
-// A failure costs only its own connection while another one has been greeted and still works;
-// the server is given up when none is left.
-void CheckRun::connectionFailed(NntpConnection *connection, const QString &errorLine)
-{
-    const bool anotherWorks = std::any_of(m_connections.begin(), m_connections.end(), [connection](const NntpConnection *c) {
-        return c != connection && c->greeted && !c->isClosed();
-    });
-    if (!anotherWorks) {
-        if (!m_errorsLogged.contains(errorLine))
-            noteServerError(m_pendingErrorLine = errorLine);
-        giveUpServer();
-        return;
-    }
-    // Ten connections to one host tend to fail alike: each text once per pass.
-    if (!m_errorsLogged.contains(errorLine)) {
-        m_errorsLogged.insert(errorLine);
-        noteServerError(errorLine);
-        log(errorLine);
-    }
-    dropConnection(connection, 0);
-}
-
-void CheckRun::noteServerError(const QString &line)
-{
-    if (!m_tallies.back().errors.contains(line))
-        m_tallies.back().errors.push_back(line);
+        openConnection();
 }
 
 // True when that answer completed the pass.
 bool CheckRun::askAgainOrCountMissing(qsizetype position)
 {
-    quint8 &state = m_entryStates[size_t(position)];
-    if (!(state & FailedOnce)) {
-        state |= FailedOnce;
-        m_reasks.push_back(position);
+    if (!m_pass.failedTwice(position))
         return false;
-    }
     recordAnswer(position, false);
-    if (!passComplete())
+    if (!passDone())
         return false;
     endServerPass();
     return true;
@@ -395,22 +136,19 @@ bool CheckRun::askAgainOrCountMissing(qsizetype position)
 // many times in a pass as the server has connections; then the server is given up.
 void CheckRun::giveUpIfStuck()
 {
-    if (!m_connections.empty() || passComplete())
+    if (passDone()) {
+        endServerPass(); // the last cross-check was lost with its connection
+        return;
+    }
+    if (!m_connections.empty() || m_retriesWaiting > 0 || m_pass.complete())
         return;
     if (m_reopensLeft > 0) {
         --m_reopensLeft;
-        openConnection(server());
+        openConnection();
         return;
     }
     writeTerminatingLines();
-    giveUpServer();
-}
-
-void CheckRun::loginRefused(const QByteArray &line)
-{
-    log(logText(line));
-    writeTerminatingLines();
-    giveUpServer();
+    giveUpServer(kEveryConnectionEnded);
 }
 
 void CheckRun::writeTerminatingLines()
@@ -429,19 +167,16 @@ void CheckRun::log(const QString &line)
 
 // What the server found stays found; what it lacked and what it never answered goes to the
 // next server. Each item's answered count is set so that it completes exactly when its
-// entries in the new queue are all answered.
-void CheckRun::giveUpServer()
+// entries in the new queue are all answered. `reason` is the one line that says why: it is
+// written after the next server's first line, unless this pass logged it already.
+void CheckRun::giveUpServer(const QString &reason)
 {
+    noteServerError(reason);
+    if (!m_errorsLogged.contains(reason))
+        m_pendingErrorLine = reason;
     m_tallies.back().givenUp = true;
     closeConnections(false);
-    ArticleQueue next = std::move(m_retryQueue);
-    m_retryQueue = {};
-    for (qsizetype position = 1; position <= m_queue->count(); ++position) {
-        if ((m_entryStates[size_t(position)] & (Found | Missing)) == Unanswered) {
-            const QueueEntry entry = m_queue->entry(position);
-            next.append(entry.itemIndex, entry.messageId, entry.segment);
-        }
-    }
+    ArticleQueue next = m_pass.takeMissing(true);
     ItemCounters &counters = m_nzb.counters();
     std::vector<int> remaining(counters.answered.size(), 0);
     for (qsizetype position = 1; position <= next.count(); ++position)
@@ -456,13 +191,34 @@ void CheckRun::giveUpServer()
 
 void CheckRun::endServerPass()
 {
+    if (std::exchange(m_askAgainWithHead, false) && askMissingAgain())
+        return;
     closeConnections(true);
     writeTerminatingLines();
-    m_answers = 0;
     std::fill(m_nzb.counters().notFound.begin(), m_nzb.counters().notFound.end(), 0);
-    ArticleQueue missing = std::move(m_retryQueue);
-    m_retryQueue = {};
-    continueWith(std::move(missing));
+    continueWith(m_pass.takeMissing(false));
+}
+
+// The server's "430 " answers, asked again with HEAD on its open connections. False when it
+// lacked nothing after all.
+bool CheckRun::askMissingAgain()
+{
+    std::fill(m_nzb.counters().notFound.begin(), m_nzb.counters().notFound.end(), 0);
+    ArticleQueue missing = m_pass.takeMissing(false);
+    if (missing.isEmpty())
+        return false;
+    m_ownedQueue = std::move(missing);
+    m_pass.start(m_ownedQueue);
+    m_askingAgain = true;
+    const quint64 pass = m_passNumber;
+    for (NntpConnection *connection : std::vector<NntpConnection *>(m_connections)) {
+        if (connection->asking && !connection->isClosed())
+            askMore(connection);
+        if (m_passNumber != pass)
+            return true;
+    }
+    giveUpIfStuck();
+    return true;
 }
 
 // Hands what is still missing to the next server, or ends the check.
@@ -475,7 +231,7 @@ void CheckRun::continueWith(ArticleQueue queue)
         return;
     }
     m_ownedQueue = std::move(queue);
-    m_queue = &m_ownedQueue;
+    m_pass.start(m_ownedQueue);
     if (m_server + 1 < m_servers.size())
         startServerPass(m_server + 1);
     else
@@ -507,6 +263,43 @@ void CheckRun::finish(const ArticleQueue &missing)
     if (!m_pendingErrorLine.isEmpty())
         log(std::exchange(m_pendingErrorLine, {}));
     results::SettleUnfinishedRows(m_nzb);
+    m_missingAtEnd = missing;
+    if (m_sampleCount > 0)
+        m_sampleOutcome = SampleOutcome{};
+    if (m_sampleCount > 0 && m_fetchForRepair && std::any_of(m_foundOn.begin(), m_foundOn.end(), [](int server) { return server >= 0; }))
+        sampleBodies();
+    else
+        report();
+}
+
+void CheckRun::sampleBodies()
+{
+    m_sampler = std::make_unique<BodySampler>(m_nzb, m_foundOn, m_servers, m_connectionOptions, m_pool);
+    connect(m_sampler.get(), &BodySampler::logLine, this, &CheckRun::log);
+    connect(m_sampler.get(), &BodySampler::finished, this, [this] {
+        takeSamples();
+        report();
+    });
+    m_sampler->start(m_sampleCount);
+}
+
+// An article whose body no server has counts as missing, for the report and the verdict.
+void CheckRun::takeSamples()
+{
+    m_sampleOutcome = SampleOutcome{m_sampler->asked(), m_sampler->failedCount()};
+    m_doubtedServers = m_sampler->doubtedServers();
+    for (const qsizetype segment : m_sampler->goneSegments()) {
+        const QueueEntry entry = m_nzb.articleQueue().entry(segment + 1);
+        results::LoseFound(m_nzb, entry.itemIndex);
+        m_foundOn[size_t(segment)] = -1;
+        m_missingAtEnd.append(entry.itemIndex, entry.messageId, entry.segment);
+        ++m_missingLeft;
+    }
+    m_sampler.release()->deleteLater();
+}
+
+void CheckRun::report()
+{
     const QStringList report = results::WriteSummary(m_nzb, m_decimalSeparator);
     m_undownloadable = m_nzb.statistics().requiredCount;
     for (int item = 1; item <= m_nzb.itemCount(); ++item)
@@ -516,17 +309,27 @@ void CheckRun::finish(const ArticleQueue &missing)
     m_progressValue = 0;
     // The verdict reads the articles it needs before the check ends, so the window stays in its
     // running state, with Cancel, until then.
-    m_repair = std::make_unique<RepairCheck>(m_nzb, postedFiles(missing), std::move(m_foundOn), m_servers, m_connectionOptions, m_pool);
+    std::vector<repair::PostedFile> files = postedFiles(m_missingAtEnd);
+    m_repair = std::make_unique<RepairCheck>(m_nzb, std::move(files), std::move(m_foundOn), m_servers, m_connectionOptions, m_pool);
     connect(m_repair.get(), &RepairCheck::logLine, this, &CheckRun::log);
     connect(m_repair.get(), &RepairCheck::judged, this, [this](const repair::Judgement &judgement) {
         m_judgement = judgement;
         for (const QString &line : judgement.lines())
             log(line);
         m_repair.release()->deleteLater();
-        m_running = false;
-        Q_EMIT finished();
+        // The verdict may come from inside start(); the end is reported from the event loop.
+        QMetaObject::invokeMethod(this, [this, pass = m_passNumber] {
+            if (pass == m_passNumber)
+                reportEnd();
+        }, Qt::QueuedConnection);
     });
     m_repair->start(m_fetchForRepair);
+}
+
+void CheckRun::reportEnd()
+{
+    m_running = false;
+    Q_EMIT finished();
 }
 
 void CheckRun::closeConnections(bool sayQuit)

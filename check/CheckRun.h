@@ -1,6 +1,8 @@
 #pragma once
 
 #include "check/NntpConnection.h"
+#include "check/PassQueue.h"
+#include "check/StatCrossCheck.h"
 #include "nzb/NzbModel.h"
 #include "repair/RepairVerdict.h"
 #include "servers/ServerRecord.h"
@@ -8,11 +10,12 @@
 #include <QObject>
 #include <QSet>
 
-#include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
+class BodySampler;
 class ConnectionPool;
 class RepairCheck;
 
@@ -52,6 +55,8 @@ public:
     void setFetchForRepair(bool fetch) { m_fetchForRepair = fetch; }
     // Connections are taken from the pool and handed back to it instead of saying QUIT.
     void setConnectionPool(ConnectionPool *pool) { m_pool = pool; }
+    // Bodies of found articles to read after the last pass; 0 reads none.
+    void setSampleCount(int count) { m_sampleCount = count; }
 
     // Asks the whole NZB, whatever an earlier check left.
     void start();
@@ -81,42 +86,55 @@ public:
         bool givenUp = false;
     };
     const std::vector<ServerTally> &serverTallies() const { return m_tallies; }
+    // The bodies read after the last pass and how many of them failed; none without a sample.
+    struct SampleOutcome {
+        int asked = 0;
+        int failed = 0;
+    };
+    const std::optional<SampleOutcome> &sampleOutcome() const { return m_sampleOutcome; }
 
 Q_SIGNALS:
     void logLine(const QString &line);
-    // The report is logged and no connection is open.
+    // The report is logged and no connection is open. Always from the event loop, never from
+    // inside start(), so that every caller hears of the end the same way.
     void finished();
 
 private:
-    enum EntryState : quint8 { Unanswered = 0, Found = 1, Missing = 2, FailedOnce = 4 };
-
     void startServerPass(size_t server);
-    void openConnection(const CheckServer &server);
+    void openConnection(bool fresh = false);
     void watchConnection(NntpConnection *connection);
     void handleReply(NntpConnection *connection, const QByteArray &line, NntpConnection::Owed owed);
     bool handleArticleReply(NntpConnection *connection, const QByteArray &code, NntpConnection::Owed owed);
+    void refuseConnection(NntpConnection *connection, const QByteArray &line);
     void askMore(NntpConnection *connection);
     bool askIdleConnections();
     void askArticle(NntpConnection *connection, qsizetype position);
     void fallBackToHead();
+    void askAgain(NntpConnection *connection, NntpConnection::Awaiting command, qsizetype position);
+    void crossCheckAnswered(NntpConnection *connection, const QByteArray &code, NntpConnection::Owed owed);
+    bool askMissingAgain();
+    bool passDone() const { return m_pass.complete() && !m_crossCheck.waiting(); }
     bool takeNextPosition(qsizetype &position);
     void recordAnswer(qsizetype position, bool found);
     void answerArrived(NntpConnection *connection, qsizetype position, bool found);
-    void dropConnection(NntpConnection *connection, qsizetype answering);
+    void dropConnection(NntpConnection *connection, qsizetype answering, const QString &errorLine);
     bool askAgainOrCountMissing(qsizetype position);
     void connectionFailed(NntpConnection *connection, const QString &errorLine);
+    void logServerError(const QString &line);
     void noteServerError(const QString &line);
     void giveUpIfStuck();
-    void loginRefused(const QByteArray &line);
-    void giveUpServer();
+    void giveUpServer(const QString &reason);
     void endServerPass();
     void continueWith(ArticleQueue queue);
     void finish(const ArticleQueue &missing);
+    void sampleBodies();
+    void takeSamples();
+    void report();
+    void reportEnd();
     std::vector<repair::PostedFile> postedFiles(const ArticleQueue &missing) const;
     void closeConnections(bool sayQuit);
     void writeTerminatingLines();
     void log(const QString &line);
-    bool passComplete() const { return m_answers == m_queue->count(); }
     const CheckServer &server() const { return m_servers[m_server]; }
 
     NzbModel &m_nzb;
@@ -126,18 +144,19 @@ private:
     ConnectionPool *m_pool = nullptr;
     bool m_running = false;
     size_t m_server = 0;
-    bool m_askWithHead = false; // the server answered STAT with "500 " in this pass
+    bool m_askWithHead = false; // the server answered STAT with "500 ", or STAT was wrong, in this pass
+    bool m_askAgainWithHead = false; // STAT was wrong: what it lacked is asked again at the end of the pass
+    bool m_askingAgain = false;      // and that is being done
+    StatCrossCheck m_crossCheck;
 
-    const ArticleQueue *m_queue = nullptr; // the loaded NZB's queue, or m_ownedQueue in later passes
-    ArticleQueue m_ownedQueue;
-    RetryQueue m_retryQueue;
-    std::vector<quint8> m_entryStates; // per queue position, from 1
-    std::deque<qsizetype> m_reasks;    // positions to ask again after a connection failed on them
-    qsizetype m_queuePosition = 0;
-    qsizetype m_answers = 0;
+    ArticleQueue m_ownedQueue; // what the servers before lacked, in later passes
+    PassQueue m_pass;
     std::vector<NntpConnection *> m_connections;
     quint64 m_passNumber = 0;     // counts passes and ends, so a loop can tell that its pass is over
     int m_reopensLeft = 0;        // new connections this pass may still open for what others left
+    int m_retriesLeft = 0;        // connections refused for the pool's sake that may try once more
+    int m_retriesWaiting = 0;     // of those, the ones not yet opened
+    bool m_othersQuit = false;    // the pool let its idle connections to other servers go in this pass
     QSet<QString> m_errorsLogged; // "Server error: " texts of this pass
     QString m_pendingErrorLine;   // written after the next server's first line
 
@@ -151,6 +170,11 @@ private:
     std::vector<ServerTally> m_tallies;
     std::vector<int> m_foundOn; // per segment, the server that found it; -1 for none
     bool m_fetchForRepair = true;
+    int m_sampleCount = 0;
+    std::unique_ptr<BodySampler> m_sampler;
+    std::optional<SampleOutcome> m_sampleOutcome;
+    std::vector<bool> m_doubtedServers; // their sampled bodies failed: what they found is in doubt
+    ArticleQueue m_missingAtEnd;        // what no server had, once the passes are done
     std::unique_ptr<RepairCheck> m_repair;
     repair::Judgement m_judgement;
 };

@@ -16,14 +16,16 @@ QString serverKey(const CheckServer &server)
 
 void quit(NntpConnection *connection)
 {
+    connection->disconnect();
     connection->quitAndClose();
     connection->deleteLater();
 }
 
 } // namespace
 
-ConnectionPool::ConnectionPool(QObject *parent)
+ConnectionPool::ConnectionPool(std::chrono::milliseconds idleLimit, QObject *parent)
     : QObject(parent)
+    , m_idleLimit(idleLimit)
 {
 }
 
@@ -32,16 +34,27 @@ ConnectionPool::~ConnectionPool()
     quitAll();
 }
 
+// A connection whose end is already on its way, or that waited too long, is closed instead.
 NntpConnection *ConnectionPool::take(const CheckServer &server, QObject *owner)
 {
-    const auto kept = std::find_if(m_kept.begin(), m_kept.end(), [key = serverKey(server)](const Kept &k) { return k.server == key; });
-    if (kept == m_kept.end())
-        return nullptr;
-    NntpConnection *connection = kept->connection;
-    m_kept.erase(kept);
-    connection->disconnect(this);
-    connection->setParent(owner);
-    return connection;
+    const QString key = serverKey(server);
+    while (true) {
+        const auto kept = std::find_if(m_kept.begin(), m_kept.end(), [&key](const Kept &k) { return k.server == key; });
+        if (kept == m_kept.end())
+            return nullptr;
+        NntpConnection *connection = kept->connection;
+        const bool stale = connection->isClosed() || kept->idleSince.elapsed() > m_idleLimit.count();
+        m_kept.erase(kept);
+        if (stale) {
+            quit(connection);
+            continue;
+        }
+        connection->disconnect(this);
+        connection->setParent(owner);
+        connection->untried = true;
+        connection->groupSelected = false;
+        return connection;
+    }
 }
 
 void ConnectionPool::give(const CheckServer &server, NntpConnection *connection)
@@ -52,11 +65,27 @@ void ConnectionPool::give(const CheckServer &server, NntpConnection *connection)
         return;
     }
     connection->setParent(this);
-    m_kept.push_back({serverKey(server), connection});
+    QElapsedTimer since;
+    since.start();
+    m_kept.push_back({serverKey(server), connection, since});
     // A server may close an idle connection; it is then simply not offered again.
     connect(connection, &NntpConnection::closedByServer, this, [this, connection] { forget(connection); });
     connect(connection, &NntpConnection::failed, this, [this, connection] { forget(connection); });
     connect(connection, &NntpConnection::unexpectedLine, this, [this, connection] { forget(connection); });
+}
+
+int ConnectionPool::quitOthers(const CheckServer &server)
+{
+    const QString key = serverKey(server);
+    int closed = 0;
+    std::erase_if(m_kept, [&key, &closed](const Kept &kept) {
+        if (kept.server == key)
+            return false;
+        quit(kept.connection);
+        ++closed;
+        return true;
+    });
+    return closed;
 }
 
 void ConnectionPool::forget(NntpConnection *connection)
@@ -67,8 +96,6 @@ void ConnectionPool::forget(NntpConnection *connection)
 
 void ConnectionPool::quitAll()
 {
-    for (const Kept &kept : std::exchange(m_kept, {})) {
-        kept.connection->disconnect(this);
+    for (const Kept &kept : std::exchange(m_kept, {}))
         quit(kept.connection);
-    }
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <vector>
 
 class NntpConnection;
@@ -14,13 +16,17 @@ class ConnectionPool : public QObject
 {
     Q_OBJECT
 public:
-    explicit ConnectionPool(QObject *parent = nullptr);
+    // A connection idle for longer than `idleLimit` is not handed out: servers drop idle
+    // connections, often without a word, and a dead one would cost the check its idle timeout.
+    explicit ConnectionPool(std::chrono::milliseconds idleLimit = std::chrono::seconds(30), QObject *parent = nullptr);
     ~ConnectionPool() override;
 
     // An idle connection to the server, now a child of `owner`; nullptr when none is kept.
     NntpConnection *take(const CheckServer &server, QObject *owner);
     // Keeps a connection that owes nothing; says QUIT on any other.
     void give(const CheckServer &server, NntpConnection *connection);
+    // Says QUIT on the connections kept for any server but this one; how many there were.
+    int quitOthers(const CheckServer &server);
     // Says QUIT on every connection kept.
     void quitAll();
 
@@ -28,8 +34,10 @@ private:
     struct Kept {
         QString server;
         NntpConnection *connection;
+        QElapsedTimer idleSince;
     };
     void forget(NntpConnection *connection);
 
+    const std::chrono::milliseconds m_idleLimit;
     std::vector<Kept> m_kept;
 };

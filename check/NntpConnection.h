@@ -34,6 +34,7 @@ public:
     struct Owed {
         Awaiting reply;
         qsizetype position; // the article's queue position, for StatReply and HeadReply; else 0
+        bool crossCheck = false; // asks again about an article STAT was answered "430 " for
     };
 
     // What a timer can hold in milliseconds; a longer timeout is this one.
@@ -68,10 +69,14 @@ public:
     QSsl::SslProtocol tlsProtocol() const;
 
     // The check's own notes: positions that drew "412 " and wait for the GROUP reply; whether
-    // the server greeted; whether greeting and login are done and articles may be asked.
+    // the server greeted; whether greeting and login are done and articles may be asked; whether
+    // a GROUP was accepted on it in this check; whether it was taken from the pool and nothing
+    // has come on it since.
     std::vector<qsizetype> heldForGroup;
     bool greeted = false;
     bool asking = false;
+    bool groupSelected = false;
+    bool untried = false;
 
 Q_SIGNALS:
     // The server is reached and, with TLS, the handshake done. For a plain connection it may

@@ -154,18 +154,16 @@ void RepairCheck::fetchNext()
     openConnection(server);
 }
 
-void RepairCheck::openConnection(int server)
+void RepairCheck::openConnection(int server, bool fresh)
 {
     const CheckServer &checkServer = m_servers[size_t(server)];
     m_connectionServer = server;
-    NntpConnection *kept = m_pool ? m_pool->take(checkServer, this) : nullptr;
+    NntpConnection *kept = m_pool && !fresh ? m_pool->take(checkServer, this) : nullptr;
     m_connection = kept ? kept : new NntpConnection(this);
     connect(m_connection, &NntpConnection::replyReceived, this, &RepairCheck::handleReply);
-    connect(m_connection, &NntpConnection::unexpectedLine, this,
-            [this](const QByteArray &line) { fetchFailed(QString::fromLatin1(line)); });
-    connect(m_connection, &NntpConnection::closedByServer, this,
-            [this] { fetchFailed(QStringLiteral("the server closed the connection")); });
-    connect(m_connection, &NntpConnection::failed, this, [this](int, const QString &description) { fetchFailed(description); });
+    connect(m_connection, &NntpConnection::unexpectedLine, this, [this](const QByteArray &line) { connectionLost(QString::fromLatin1(line)); });
+    connect(m_connection, &NntpConnection::closedByServer, this, [this] { connectionLost(QStringLiteral("the server closed the connection")); });
+    connect(m_connection, &NntpConnection::failed, this, [this](int, const QString &description) { connectionLost(description); });
     if (kept) {
         askBody(); // logged in already
         return;
@@ -173,6 +171,19 @@ void RepairCheck::openConnection(int server)
     ConnectionOptions options = m_options;
     options.tls = checkServer.tls;
     m_connection->open(checkServer.address, quint16(checkServer.port), options);
+}
+
+// A connection from the pool that ends before it answered anything was dead while it waited:
+// it costs only itself, and a new one asks the same.
+void RepairCheck::connectionLost(const QString &reason)
+{
+    if (!m_connection->untried) {
+        fetchFailed(reason);
+        return;
+    }
+    const int server = m_connectionServer;
+    closeConnection(false);
+    openConnection(server, true);
 }
 
 void RepairCheck::askBody()
@@ -187,11 +198,15 @@ void RepairCheck::handleReply(const QByteArray &line, NntpConnection::Owed owed)
     using Awaiting = NntpConnection::Awaiting;
     const QByteArray code = line.left(4);
     const CheckServer &server = m_servers[size_t(m_connectionServer)];
+    m_connection->untried = false;
     if (owed.reply == Awaiting::BodyReply && code == "222 ") {
         bodyArrived(m_connection->takeBody());
+    } else if (owed.reply == Awaiting::BodyReply && code == "412 " && m_connection->groupSelected) {
+        fetchFailed(QStringLiteral("The server asks for a newsgroup again after selecting it.")); // else it would loop for ever
     } else if (owed.reply == Awaiting::BodyReply && code == "412 " && isSendableGroup(m_nzb.groupName().toUtf8())) {
         m_connection->send(QByteArray("GROUP ") + m_nzb.groupName().toUtf8(), {Awaiting::GroupReply, 0});
     } else if (owed.reply == Awaiting::GroupReply && code == "211 ") {
+        m_connection->groupSelected = true;
         askBody();
     } else {
         const auto step = m_connection->takeLoginReply(owed.reply, code, server.username, [&server] { return server.passwordWhenAsked(); });

@@ -45,7 +45,8 @@ private:
     void handleReply(const QByteArray &line, NntpConnection::Owed owed);
     void bodyArrived(QByteArray body);
     void fetchFailed(const QString &reason, bool connectionLost = true);
-    void openConnection(int server);
+    void openConnection(int server, bool fresh = false);
+    void connectionLost(const QString &reason);
     // Hands the connection back to the pool when it may serve again, else says QUIT.
     void closeConnection(bool keep = true);
     void judge();

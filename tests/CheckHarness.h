@@ -92,6 +92,7 @@ struct Dialogue {
     QByteArray group = "alt.test", trust;
     int timeout = 1;
     bool racing = false;
+    int sample = 0; // bodies read after the passes
 };
 Q_DECLARE_METATYPE(Dialogue)
 
@@ -129,6 +130,7 @@ inline Outcome runDialogue(const Dialogue &d)
     if (!d.trust.isEmpty())
         options.extraCaCertificates = {QSslCertificate(testData(QString::fromLatin1(d.trust + ".pem")))};
     check.run.setConnectionOptions(options);
+    check.run.setSampleCount(d.sample);
     check.run.start();
     if (!check.waitForEnd())
         return {check.log, "the check did not end"};

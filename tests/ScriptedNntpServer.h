@@ -60,17 +60,22 @@ public:
     // the greeting. REPLY: lines joined by \n and sent with CR LF, "~" at its end for no final
     // CR LF, "|" for a pause of 300 ms, "$" for the command's argument; "!close" (also after
     // a reply ended by "~"), "!reset", or nothing for silence. Commands no rule fits get the standard reply. With `chunk` set, every
-    // reply goes out in pieces of that many bytes, a millisecond apart.
+    // reply goes out in pieces of that many bytes, a millisecond apart. The rule "limit=N" greets a connection beyond N open ones with "502 ".
     void script(const QList<QByteArray> &rules, int chunk = 0)
     {
         m_chunk = chunk;
         for (const QByteArray &rule : rules) {
+            if (rule.startsWith("limit=")) {
+                m_limit = rule.mid(6).toInt();
+                continue;
+            }
             QByteArray when = rule.left(rule.indexOf('='));
             Rule &r = m_rules.emplace_back(Rule{0, 0, 0, 0, {}, rule.mid(when.size() + 1)});
             if (const qsizetype at = when.indexOf('>'); at > 0 && at < 3)
                 r.connection = when.left(at).toInt(), when.remove(0, at + 1);
+            const qsizetype marks = qMax<qsizetype>(when.lastIndexOf('>'), 0); // "@" and "#" after a message-ID's own "@"
             for (auto [mark, field] : {std::pair{'@', &r.delay}, std::pair{'#', &r.times}})
-                if (const qsizetype at = when.indexOf(mark); at > 0)
+                if (const qsizetype at = when.indexOf(mark, marks); at > 0)
                     *field = when.mid(at + 1).toInt(), when.truncate(at);
             r.prefix = when;
         }
@@ -128,7 +133,10 @@ private:
             const int index = int(m_sockets.size());
             m_buffers.emplace_back();
             connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] { readCommands(socket, index); });
-            if (autoGreet)
+            const auto open = std::count_if(m_sockets.begin(), m_sockets.end(), [](QTcpSocket *s) { return s->state() == QAbstractSocket::ConnectedState; });
+            if (m_limit > 0 && open > m_limit)
+                deliver(index, {"502 too many connections\r\n", true});
+            else if (autoGreet)
                 deliver(index, m_rules.empty() ? Reply{greeting} : ruled(index, "hello"));
         }
     }
@@ -153,4 +161,5 @@ private:
     QStringList m_commands;
     std::vector<Rule> m_rules;
     int m_chunk = 0;
+    int m_limit = 0;
 };

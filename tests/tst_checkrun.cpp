@@ -87,6 +87,27 @@ private Q_SLOTS:
         }
         const QList<QByteArray> unsafe{"two words@x", "in&#13;jected@x", "a&gt;b@x", QByteArray(249, 'l'), "tab&#9;@x", "\xC3\xA9@x"};
         QTest::newRow("unsafe message-IDs") << Dialogue{{{}, {}}, {{9, QList<QByteArray>{"fine@x", QByteArray(248, 'l')} + unsafe + QList<QByteArray>{"last@x"}}}};
+        // Servers whose STAT says "430 " for articles they have: up to three of its "430 "s are asked
+        // with HEAD, and with BODY when HEAD finds one; a body shows STAT is wrong, and what it lacked
+        // is asked again with HEAD. Headers without a body change nothing.
+        const QByteArray head = "HEAD=221 0 $\nPath: x\n.", body = "BODY=222 0 $\nbody\n.";
+        QTest::newRow("STAT wrong for some") << Dialogue{{{.rules = {"STAT <m2@x>=430 no", "STAT <m5@x>=430 no", "STAT <m6@x>=430 no", head, body}}}, {{6, ids(6)}}};
+        QTest::newRow("STAT wrong for all") << Dialogue{{{.rules = {"STAT=430 no", head, body}, .connections = 2}, {}}, {{4, ids(4)}}, "alt.test", {}, 1, true};
+        QTest::newRow("STAT wrong after the first hundred") << Dialogue{{{.rules = {"STAT <b=430 no", head, body}, .depth = 8}}, {{100, ids(100, "a")}, {50, ids(50, "b")}}};
+        QTest::newRow("STAT right, HEAD keeps headers of gone bodies") << Dialogue{{{.rules = {"STAT <m2@x>=430 no", head, "BODY=430 no"}}, {}}, {{3, ids(3)}}};
+        // Servers whose STAT says "223 " for bodies they lack: the sampled bodies show it; a later
+        // server that has the body whole keeps the article, else it is gone.
+        const QByteArray yenc = "222 0 $\n=ybegin line=128 size=3 name=x\n\x8b\x8c\x8d\n=yend size=3 crc32=352441c2\n.";
+        const QList<FileSpec> two{{2, ids(2, "a")}, {2, ids(2, "b")}};
+        QTest::newRow("sample: bodies whole") << Dialogue{{{.rules = {"BODY=" + yenc}}}, two, "alt.test", {}, 1, false, 3};
+        QTest::newRow("sample: a body refused") << Dialogue{{{.rules = {"BODY <b1@x>=430 no", "BODY=" + yenc}}}, two, "alt.test", {}, 1, false, 3};
+        QTest::newRow("sample: a CRC wrong, a later server whole") << Dialogue{{{.rules = {"BODY <b1@x>=" + QByteArray(yenc).replace("352441c2", "1"), "BODY=" + yenc}},
+                                                                               {.rules = {"BODY=" + yenc}}}, two, "alt.test", {}, 1, false, 2};
+        QTest::newRow("sample: cut short, a later server lacks it") << Dialogue{{{.rules = {"BODY <a1@x>=222 0 $\n=ybegin line=128 size=3 name=x\n\x8b\n."}},
+                                                                                 {.rules = {"STAT=430 no"}}}, two, "alt.test", {}, 1, false, 1};
+        QTest::newRow("sample: 223 No such article") << Dialogue{{{.rules = {"STAT=223 No such article", "BODY=430 no such article"}}}, two, "alt.test", {}, 1, false, 2};
+        // A server that asks for the group it has just selected would be asked for ever.
+        QTest::newRow("a newsgroup asked for again") << Dialogue{{{.rules = {"GROUP=211 2 1 2 alt.test", "STAT=412 no newsgroup selected"}}, {}}, {{2, ids(2)}}};
         QTest::newRow("port out of range") << Dialogue{{{.at = "127.0.0.1:70000"}, {}}, {{1, ids(1)}}};
         QTest::newRow("connection refused") << Dialogue{{{.at = "127.0.0.1:closed"}}, {{1, ids(1)}}};
         QTest::newRow("unresolvable") << Dialogue{{{.at = "bad..name:119"}}, {{1, ids(1)}}};
@@ -97,6 +118,7 @@ private Q_SLOTS:
         for (const QByteArray &body : {QByteArray("430 no such article"), QByteArray(), QByteArray("!reset"), QByteArray("222 0\nno yEnc\n."),
                                        QByteArray("222 0\n=ybegin line=128 size=3 name=s.par2\nkkk\n=yend size=3 crc32=1\n."), huge})
             QTest::newRow(qPrintable("par2 index read: " + body.left(24))) << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY=" + body}}}, post};
+        QTest::newRow("par2 index read: a newsgroup asked for again") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "GROUP=211 1 1 1 alt.test", "BODY=412 no group"}}}, post};
         QTest::newRow("par2 index read: a group NNTP cannot carry") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY=412 no group"}}}, post, "alt.test&#13;&#10;POST"};
     }
     void dialogue() { QFETCH(Dialogue, d); COMPARE_GOLDEN(goldenName(), runDialogue(d).transcript); }
@@ -111,7 +133,7 @@ private Q_SLOTS:
         Check check({{3, ids(3)}}, {server(nntp.port(), 2)});
         check.run.start();
         QTRY_COMPARE(nntp.connectionCount(), 2);
-        const std::tuple<int, const char *, int> steps[] = {{2, "201 no posting", 1}, {1, "200 hello", 2}, {1, "223 0 <m2@x>", 3}, {2, "430 no", 3}};
+        const std::tuple<int, const char *, int> steps[] = {{2, "201 no posting", 1}, {1, "200 hello", 2}, {1, "223 0 <m2@x>", 3}, {2, "430 no", 4}, {2, "430 no", 4}}; // the second answers the HEAD that cross-checks the first
         for (const auto &[connection, reply, commands] : steps) {
             nntp.send(connection, QByteArray(reply) + "\r\n");
             QTRY_COMPARE(nntp.commands().size(), commands);
@@ -121,7 +143,7 @@ private Q_SLOTS:
         QCOMPARE(check.row(1), QStringLiteral("Checking 0/2")); // nothing left to ask: it waits, without QUIT, for the pass to end
         nntp.send(1, "223 0 <m3@x>\r\n");
         QVERIFY(check.waitForEnd());
-        QTRY_COMPARE(nntp.commands().size(), 5);
+        QTRY_COMPARE(nntp.commands().size(), 6);
         COMPARE_GOLDEN("check-shares-the-queue.txt", (check.log + nntp.commands() << check.row(1)).join(u'\n').toUtf8());
     }
 

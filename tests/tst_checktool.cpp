@@ -71,6 +71,20 @@ private Q_SLOTS:
         QTest::newRow("several NZBs, one broken in the middle, logins from ~/.netrc")
             << QStringList{"HOME=TMP", "--now", "2026-12-07T12:00:00", "--server", "127.0.0.1:PORT2:2", "COMPLETE", "FILE", kSample}
             << QByteArray("<nzb>\n<file>\n</nzb>\n") << QList<QByteArray>();
+        // Every NZB of a call says what it says alone: one with nothing to ask ends before the next is asked.
+        QTest::newRow("an NZB with nothing to ask, then one") << QStringList{"--server", "127.0.0.1:PORT1", "FILE", "COMPLETE"}
+                                                              << QByteArray("<nzb><file subject='e'><segments/></file></nzb>") << QList<QByteArray>{"STAT <b@x>=430 no"};
+        // A kept connection that died while idle costs only itself: a new one asks its articles.
+        QTest::newRow("a kept connection gone silent") << QStringList{"--timeout", "1", "--server", "127.0.0.1:PORT1", "COMPLETE", "COMPLETE"} << QByteArray()
+                                                       << QList<QByteArray>{"1>STAT <a@x>#1=223 0 <a@x>", "1>STAT <a@x>="};
+        // So does one that the par2 reading takes after another server's pass.
+        QTest::newRow("a kept connection gone silent before the par2 reading") << QStringList{"--timeout", "1", "--server", "127.0.0.1:PORT1", "--server", "127.0.0.1:PORT2", "FILE"}
+            << QByteArray("<nzb><file subject='\"s.par2\" (1/1)'><segments><segment>i@x</segment></segments></file>"
+                          "<file subject='\"s.rar\" (1/1)'><segments><segment>d@x</segment></segments></file></nzb>")
+            << QList<QByteArray>{"STAT <d@x>=430 no", "1>BODY="};
+        // Two entries of one server share its limit: the first's idle connections make way for the second.
+        QTest::newRow("two entries within one connection limit") << QStringList{"--server", "127.0.0.1:PORT1:2", "--server", "127.0.0.1:PORT1:2:solo", "COMPLETE"} << QByteArray()
+                                                                 << QList<QByteArray>{"limit=2", "AUTHINFO user=281 fine", "STAT <b@x>#1=430 no"};
         QTest::newRow("a kept connection the server closes") << QStringList{"--server", "127.0.0.1:PORT1", "COMPLETE", "COMPLETE"} << QByteArray()
                                                              << QList<QByteArray>{"STAT <b@x>#1=223 0 <b@x>\n~!close"};
         QTest::newRow("a .netrc others can read") << QStringList{"--netrc-file", "TMP/open-netrc", "--server", "127.0.0.1:PORT2", kSample} << QByteArray() << QList<QByteArray>();

@@ -4,6 +4,7 @@
 
 #include "CheckHarness.h"
 
+#include "check/ConnectionPool.h"
 #include "check/ReplyReader.h"
 
 using namespace Qt::StringLiterals;
@@ -83,8 +84,10 @@ private Q_SLOTS:
         deep.pipelineDepth = 4;
         Check check({{10, ids(10)}}, {deep});
         check.run.start();
+        // A "430 " draws a HEAD that takes its place in the pipeline.
         const std::pair<const char *, int> bursts[] = {{"", 4}, {"223 0 <m1@x>\r\n430 no\r\n223 0 <m3@x>\r\n", 7}, {"223", 7},
-                                                       {" 0 <m4@x>\r\n223 0 <m5@x>\r\n223 0 <m6@x>\r\n223 0 <m7@x>\r\n", 10}};
+                                                       {" 0 <m4@x>\r\n223 0 <m5@x>\r\n430 no\r\n223 0 <m6@x>\r\n", 11},
+                                                       {"223 0 <m7@x>\r\n223 0 <m8@x>\r\n430 no\r\n430 no\r\n", 13}};
         for (const auto &[burst, commands] : bursts) {
             if (*burst)
                 nntp.send(1, burst);
@@ -92,10 +95,25 @@ private Q_SLOTS:
             QTest::qWait(20); // nothing more is asked than there is room for
             QCOMPARE(nntp.commands().size(), commands);
         }
-        nntp.send(1, "223 0 <m8@x>\r\n430 no\r\n430 no\r\n");
+        nntp.send(1, "430 no\r\n430 no\r\n");
         QVERIFY(check.waitForEnd());
-        QTRY_COMPARE(nntp.commands().size(), 11);
+        QTRY_COMPARE(nntp.commands().size(), 14);
         COMPARE_GOLDEN("check-pipelined-bursts.txt", (check.log + nntp.commands() << check.row(1)).join(u'\n').toUtf8());
+    }
+
+    // The pool hands out no connection that waited too long: servers drop idle ones unheard.
+    void poolLetsStaleConnectionsGo()
+    {
+        ScriptedNntpServer nntp;
+        ConnectionPool pool(std::chrono::milliseconds(300));
+        for (const int wait : {0, 0, 600}) {
+            QTest::qWait(wait);
+            Check check({{1, ids(1)}}, {server(nntp.port())});
+            check.run.setConnectionPool(&pool);
+            check.run.start();
+            QVERIFY(check.waitForEnd());
+        }
+        QTRY_COMPARE(nntp.commands().join(u'|'), QStringLiteral("1> STAT <m1@x>|1> STAT <m1@x>|1> QUIT|2> STAT <m1@x>"));
     }
 
     // The client holds at most one line's worth and one read of it, then closes the connection.

@@ -83,7 +83,8 @@ private Q_SLOTS:
         QTest::newRow("TLS, logged in") << tls + QStringList{"--server", "127.0.0.1:1563:4:tester:s3cret"} << QByteArray();
         QTest::newRow("TLS, logged in, pipelined") << tls + QStringList{"--server", "localhost:1563:1:tester:s3cret", "--pipeline", "8"} << QByteArray();
         QTest::newRow("refused login, then the next server") << QStringList{"--server", "127.0.0.1:1120:4", "--server", "127.0.0.1:1119:4"}
-            << QByteArray("Initializing newsserver: 127.0.0.1:1120\n480 Authentication required for command\nTerminating newsserver: 127.0.0.1:1120\n");
+            << QByteArray("Initializing newsserver: 127.0.0.1:1120\nTerminating newsserver: 127.0.0.1:1120\n" + QByteArray(64, '-')
+                          + "\n\nInitializing newsserver: 127.0.0.1:1119\nServer error: -1 - The server refused the login: 480 Authentication required for command\n");
     }
 
     void commandLineReportsWhatWasPosted()

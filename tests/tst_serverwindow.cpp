@@ -277,8 +277,9 @@ private Q_SLOTS:
         note(QStringLiteral("checking"));
         nntp.send(1, nntp.greeting);
         nntp.send(2, nntp.greeting);
-        nntp.autoGreet = true; // the connection that reads the par2 index
+        nntp.autoGreet = true;
         QTRY_VERIFY(!m_shown.isEmpty());
+        QCOMPARE(nntp.connectionCount(), 2); // the par2 index is read on a connection of the pass, not on one a full server may refuse
         note(QStringLiteral("finished"));
         m_notes += QStringLiteral("    ") + m_window->activityLog().lines().mid(8).join(QLatin1String("\n    ")) + u'\n';
         for (int item = 1; item <= m_window->nzb().itemCount(); ++item)

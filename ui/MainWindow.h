@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/ConnectionPool.h"
 #include "nzb/NzbModel.h"
 #include "settings/SettingsFile.h"
 #include "ui/ActivityLog.h"
@@ -64,6 +65,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    static inline const QString kIdle = QStringLiteral(" Idle...");
+    static inline const QString kCheckCaption = QStringLiteral("Check NZB");
+
     void buildControls();
     void buildServerArea(QWidget *client);
     void buildListArea(QWidget *client);
@@ -117,6 +121,7 @@ private:
     QAction *m_mnuUp = nullptr;
     QAction *m_mnuDown = nullptr;
     bool m_checkRunning = false;
+    ConnectionPool m_pool; // the pass's connections, kept for the par2 reading of the same check; outlives m_check
     std::unique_ptr<CheckRun> m_check;
     QTimer m_checkRefresh; // shows the check's progress at the screen's pace
     int m_shownMarkedItem = 0;
