@@ -132,7 +132,7 @@ void RepairCheck::fetchNext()
 {
     if (m_fetches.empty()) {
         if (m_set >= 0)
-            m_facts[m_set].description = par2::ReadPackets(m_par2Bytes);
+            readDescription();
         if (m_setsLeft.empty()) {
             judge();
             return;
@@ -152,6 +152,20 @@ void RepairCheck::fetchNext()
     }
     closeConnection();
     openConnection(server);
+}
+
+// Files that need more source blocks than a PAR2 set can have make the par2 file unreadable; a
+// volume would only repeat its claims, so the verdict is estimated without either.
+void RepairCheck::readDescription()
+{
+    par2::SetDescription description = par2::ReadPackets(m_par2Bytes);
+    if (description.complete() && description.tooManySourceBlocks()) {
+        if (!std::exchange(m_failureLogged, true))
+            Q_EMIT logLine(QStringLiteral("Could not read the par2 index: it needs more than %1 source blocks.")
+                               .arg(par2::kMostSourceBlocks));
+        description = {};
+    }
+    m_facts[m_set].description = std::move(description);
 }
 
 void RepairCheck::openConnection(int server, bool fresh)

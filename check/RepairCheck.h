@@ -41,6 +41,7 @@ private:
     void planVolume(const repair::Par2Set &set);
     void planPartSize();
     void fetchNext();
+    void readDescription();
     void askBody();
     void handleReply(const QByteArray &line, NntpConnection::Owed owed);
     void bodyArrived(QByteArray body);

@@ -16,7 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     qint64 hashed = 0;
     const par2::SetDescription set = par2::ReadPackets(bytes, &hashed);
     FUZZ_CHECK(set.criticalSize() <= bytes.size() && hashed <= 2 * bytes.size());
-    if (set.complete() && set.sliceSize < (1 << 20))
-        FUZZ_CHECK(qint64(par2::RecoveryPacketOffsets(set, 3).size()) == 3);
+    if (set.complete()) {
+        // A volume's name may claim 999,999,999 blocks: the offsets still grow, none past the end.
+        const qint64 claimed = 999999999;
+        const par2::RecoveryPacketOffsets offsets(set, claimed);
+        FUZZ_CHECK(offsets[0] == 0 && offsets[1] > offsets[0] && offsets[claimed - 1] >= offsets[1]
+                   && par2::VolumeSize(set, claimed) >= offsets[claimed - 1]);
+    }
     return 0;
 }

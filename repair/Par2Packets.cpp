@@ -87,30 +87,51 @@ SetDescription ReadPackets(QByteArrayView bytes, qint64 *hashedBytes)
     return set;
 }
 
-int CriticalCopies(int blocks)
+int CriticalCopies(qint64 blocks)
 {
     int copies = 1;
-    for (int n = blocks; n > 1; n /= 2)
+    for (qint64 n = blocks; n > 1; n /= 2)
         ++copies;
     return copies;
 }
 
-std::vector<qint64> RecoveryPacketOffsets(const SetDescription &set, int blocks)
+RecoveryPacketOffsets::RecoveryPacketOffsets(const SetDescription &set, qint64 blocks)
+    : m_packetSize(set.recoveryPacketSize())
+    , m_blocks(blocks)
+    , m_criticalPackets(CriticalCopies(blocks) * qint64(set.criticalPacketSizes.size()))
 {
-    std::vector<qint64> offsets;
-    if (blocks <= 0)
-        return offsets;
-    const std::vector<qint64> &critical = set.criticalPacketSizes;
-    const qint64 kinds = qint64(critical.size());
-    const qint64 total = CriticalCopies(blocks) * kinds;
-    qint64 offset = 0;
-    for (qint64 j = 0; j < blocks; ++j) {
-        offsets.push_back(offset);
-        offset += set.sliceSize + kRecoveryPacketOverhead;
-        for (qint64 t = j * total / blocks; t < (j + 1) * total / blocks; ++t)
-            offset += critical[size_t(t % kinds)];
+    m_criticalBefore.push_back(0);
+    for (const qint64 size : set.criticalPacketSizes)
+        m_criticalBefore.push_back(m_criticalBefore.back() + size);
+}
+
+qint64 RecoveryPacketOffsets::operator[](qint64 j) const
+{
+    // Before packet j lie j recovery packets and the first floor(j * T / n) of the T critical
+    // packets the copies make: whole copies, then the start of one.
+    const qint64 kinds = qint64(m_criticalBefore.size()) - 1;
+    __int128 offset = __int128(j) * m_packetSize;
+    if (kinds > 0) {
+        const qint64 critical = qint64(__int128(j) * m_criticalPackets / m_blocks);
+        offset += __int128(critical / kinds) * m_criticalBefore.back() + m_criticalBefore[size_t(critical % kinds)];
     }
-    return offsets;
+    return Saturated(offset);
+}
+
+bool SetDescription::tooManySourceBlocks() const
+{
+    if (sliceSize <= 0)
+        return false; // no main packet: nothing is cut into slices
+    qint64 blocks = 0;
+    for (const FileDescription &file : files) {
+        if (file.length < 0)
+            return true;
+        const qint64 fileBlocks = file.length / sliceSize + (file.length % sliceSize != 0 ? 1 : 0);
+        if (fileBlocks > kMostSourceBlocks - blocks)
+            return true;
+        blocks += fileBlocks;
+    }
+    return false;
 }
 
 qint64 SetDescription::criticalSize() const
@@ -118,10 +139,10 @@ qint64 SetDescription::criticalSize() const
     return std::accumulate(criticalPacketSizes.begin(), criticalPacketSizes.end(), qint64(0));
 }
 
-qint64 VolumeSize(const SetDescription &set, int blocks)
+qint64 VolumeSize(const SetDescription &set, qint64 blocks)
 {
-    return blocks * (set.sliceSize + kRecoveryPacketOverhead) + (blocks > 0 ? CriticalCopies(blocks) : 1) * set.criticalSize()
-           + set.creatorPacketSize;
+    return Saturated(__int128(blocks) * set.recoveryPacketSize()
+                     + __int128(blocks > 0 ? CriticalCopies(blocks) : 1) * set.criticalSize() + set.creatorPacketSize);
 }
 
 } // namespace par2

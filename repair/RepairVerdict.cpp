@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <set>
 
 namespace repair {
 namespace {
@@ -12,7 +11,8 @@ namespace {
 using par2::kRecoveryPacketOverhead;
 constexpr qint64 kCreatorPacketEstimate = 64 + 40;
 
-qint64 ceilDiv(qint64 a, qint64 b) { return b > 0 ? (a + b - 1) / b : 0; }
+// Not (a + b - 1) / b: an index may claim lengths near 2^63.
+qint64 ceilDiv(qint64 a, qint64 b) { return b > 0 ? a / b + (a % b > 0 ? 1 : 0) : 0; }
 qint64 padded4(qint64 n) { return ceilDiv(n, 4) * 4; }
 
 // Where a volume made by another tool than par2cmdline keeps its critical packets is not known:
@@ -70,6 +70,31 @@ qint64 fittingPartSize(qint64 length, int parts, qint64 partSize)
     return std::clamp(partSize, ceilDiv(length, parts), qMax<qint64>((length - 1) / (parts - 1), 1));
 }
 
+// Sorted, with ranges that overlap or touch made one.
+std::vector<Range> joined(std::vector<Range> ranges)
+{
+    const auto byLow = [](const Range &a, const Range &b) { return a.low < b.low; };
+    if (!std::is_sorted(ranges.begin(), ranges.end(), byLow))
+        std::sort(ranges.begin(), ranges.end(), byLow);
+    std::vector<Range> result;
+    for (const Range &range : ranges) {
+        if (!result.empty() && range.low <= result.back().high + 1)
+            result.back().high = qMax(result.back().high, range.high);
+        else
+            result.push_back(range);
+    }
+    return result;
+}
+
+// The numbers the ranges cover, each once.
+qint64 coveredCount(std::vector<Range> ranges)
+{
+    qint64 count = 0;
+    for (const Range &range : joined(std::move(ranges)))
+        count += range.high - range.low + 1;
+    return count;
+}
+
 std::vector<Span> missingSpans(const PostedFile &file, qint64 length, qint64 partSize)
 {
     std::vector<Span> spans;
@@ -83,12 +108,10 @@ std::vector<Span> missingSpans(const PostedFile &file, qint64 length, qint64 par
 
 qint64 damagedBlocks(const std::vector<Span> &spans, qint64 sliceSize)
 {
-    std::set<qint64> blocks;
-    for (const Span &span : spans) {
-        for (qint64 block = span.offset / sliceSize; block <= (span.offset + span.length - 1) / sliceSize; ++block)
-            blocks.insert(block);
-    }
-    return qint64(blocks.size());
+    std::vector<Range> blocks;
+    for (const Span &span : spans)
+        blocks.push_back({span.offset / sliceSize, (span.offset + span.length - 1) / sliceSize});
+    return coveredCount(std::move(blocks));
 }
 
 // The critical packets par2cmdline would write for these files, when the index was not read.
@@ -106,24 +129,53 @@ par2::SetDescription estimatedDescription(qint64 sliceSize, const std::vector<Po
     return description;
 }
 
-std::vector<qint64> packetOffsets(const par2::SetDescription &description, int blocks, Layout layout)
+// Where a volume's recovery packets begin under a layout; they grow with the packet's index.
+class PacketOffsets
 {
-    if (layout == Layout::Interleaved)
-        return par2::RecoveryPacketOffsets(description, blocks);
-    const qint64 before = layout == Layout::CriticalFirst ? par2::CriticalCopies(blocks) * description.criticalSize() : 0;
-    std::vector<qint64> offsets;
-    for (int j = 0; j < blocks; ++j)
-        offsets.push_back(before + j * (description.sliceSize + kRecoveryPacketOverhead));
-    return offsets;
-}
+public:
+    PacketOffsets(const par2::SetDescription &description, qint64 blocks, Layout layout)
+        : m_interleaved(description, blocks)
+        , m_blocks(blocks)
+        , m_layout(layout)
+        , m_packetSize(description.recoveryPacketSize())
+        , m_before(layout == Layout::CriticalFirst ? __int128(par2::CriticalCopies(blocks)) * description.criticalSize() : 0)
+    {
+    }
+
+    qint64 operator[](qint64 j) const
+    {
+        return m_layout == Layout::Interleaved ? m_interleaved[j] : par2::Saturated(m_before + __int128(j) * m_packetSize);
+    }
+
+    // The packets that begin before `position`, found by bisection.
+    qint64 countBefore(qint64 position) const
+    {
+        qint64 low = 0, high = m_blocks;
+        while (low < high) {
+            const qint64 middle = low + (high - low) / 2;
+            if ((*this)[middle] < position)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        return low;
+    }
+
+private:
+    par2::RecoveryPacketOffsets m_interleaved;
+    qint64 m_blocks;
+    Layout m_layout;
+    qint64 m_packetSize;
+    __int128 m_before;
+};
 
 // A "-" name's end is exclusive for some tools and inclusive for others: with the critical packets
 // known, the count whose volume size comes closest to the decoded size; with them guessed, the
 // reading the assumption takes; for a name that is no range, the most that fit.
-int dashVolumeBlocks(const VolumeName &name, const par2::SetDescription &description, qint64 decoded, bool guessed, bool inclusiveEnd)
+qint64 dashVolumeBlocks(const VolumeName &name, const par2::SetDescription &description, qint64 decoded, bool guessed, bool inclusiveEnd)
 {
     if (name.end < name.first)
-        return int(decoded / (description.sliceSize + kRecoveryPacketOverhead));
+        return decoded / description.recoveryPacketSize();
     if (guessed)
         return name.end - name.first + (inclusiveEnd ? 1 : 0);
     const int exclusive = name.end - name.first;
@@ -321,22 +373,24 @@ private:
     {
         const auto name = ParseVolumeName(volume.name);
         const qint64 decoded = estimatedLength(volume, partSize, assumption.ratio);
-        const int blocks = name->blocks ? *name->blocks : dashVolumeBlocks(*name, description, decoded, !knownCritical(), assumption.inclusiveEnd);
+        const qint64 blocks = name->blocks ? *name->blocks : dashVolumeBlocks(*name, description, decoded, !knownCritical(), assumption.inclusiveEnd);
         const qint64 length = par2::VolumeSize(description, blocks);
         const std::vector<Span> spans = missingSpans(volume, length, volume.partCount() > 1 ? partSize : length);
         if (spans.empty())
             return blocks;
         // Where every file is shorter than a slice, a recovery slice ends in zeros, and a volume
         // downloaded with zeros for its missing articles keeps a packet damaged only there.
-        const qint64 meaningful = qMin(sliceSize, longestLength);
-        qint64 intact = 0;
-        for (const qint64 offset : packetOffsets(description, blocks, assumption.layout)) {
-            const qint64 end = offset + meaningful + kRecoveryPacketOverhead;
-            intact += std::none_of(spans.begin(), spans.end(), [&](const Span &span) {
-                return span.offset < end && offset < span.offset + span.length;
-            });
+        const qint64 reach = par2::Saturated(__int128(qMin(sliceSize, longestLength)) + kRecoveryPacketOverhead);
+        // A span damages the packets that begin before its end and reach past its start.
+        const PacketOffsets offsets(description, blocks, assumption.layout);
+        std::vector<Range> damaged;
+        for (const Span &span : spans) {
+            const qint64 first = offsets.countBefore(span.offset - reach + 1);
+            const qint64 end = offsets.countBefore(span.offset + span.length);
+            if (first < end)
+                damaged.push_back({first, end - 1});
         }
-        return intact;
+        return blocks - coveredCount(std::move(damaged));
     }
 
     const std::vector<PostedFile> &m_files;

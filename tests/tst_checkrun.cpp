@@ -2,6 +2,7 @@
 // steps a test drives by hand: the queue shared between connections, and cancel.
 
 #include "CheckHarness.h"
+#include "Par2Bytes.h"
 
 #include "check/CheckResults.h"
 
@@ -120,6 +121,9 @@ private Q_SLOTS:
             QTest::newRow(qPrintable("par2 index read: " + body.left(24))) << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY=" + body}}}, post};
         QTest::newRow("par2 index read: a newsgroup asked for again") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "GROUP=211 1 1 1 alt.test", "BODY=412 no group"}}}, post};
         QTest::newRow("par2 index read: a group NNTP cannot carry") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY=412 no group"}}}, post, "alt.test&#13;&#10;POST"};
+        // An index whose file needs 2^38 blocks of 4 bytes is unreadable, and its volume left unread.
+        const QByteArray index = yencReply("s.par2", par2Index(4, 1LL << 40));
+        QTest::newRow("par2 index read: 2^38 source blocks") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY <i@x>=" + index}}}, post};
     }
     void dialogue() { QFETCH(Dialogue, d); COMPARE_GOLDEN(goldenName(), runDialogue(d).transcript); }
 

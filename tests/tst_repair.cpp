@@ -112,6 +112,10 @@ private Q_SLOTS:
                                          << Described{{u"x.r00"_s, 2000}} << QStringList{u"Repair: possible, needs 1 of 1 recovery block(s)."_s, u"Not covered by par2: y.nfo"_s};
         QTest::newRow("no par2") << std::vector{posted(u"a.rar"_s, "+-")} << Described{}
                                  << QStringList{u"Repair: unknown, the NZB has no par2 recovery files."_s, u"Not covered by par2: a.rar"_s};
+        // Claims size neither memory nor time: a file of 2^40 bytes, a volume of 999,999,999 blocks.
+        QTest::newRow("a file of 2^40 bytes, a volume of 999,999,999 blocks")
+            << std::vector{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, "+-+"), posted(u"s.vol0+999999999.par2"_s, "+-++")} << Described{{u"a.rar"_s, 1LL << 40}}
+            << QStringList{u"Repair: possible, needs 366503877 of 999999997 recovery block(s)."_s};
         QTest::newRow("two sets") << std::vector{posted(u"p.par2"_s, "+"), posted(u"p.vol0+1.par2"_s, "++"), posted(u"p.bin"_s, "-"), posted(u"q.PAR2"_s, "+"), posted(u"q.bin"_s, "+")}
                                   << Described{{u"p.bin"_s, 1000}} << QStringList{u"Repair (p): possible, needs 1 of 1 recovery block(s)."_s, u"Repair (q): "_s + notNeeded.mid(8)};
     }
