@@ -22,14 +22,14 @@ RepairCheck::RepairCheck(const NzbModel &nzb, std::vector<repair::PostedFile> fi
     , m_options(options)
     , m_pool(pool)
 {
+    // Sized by the segments listed, not by the part numbers they claim. Sorted stably, so that
+    // the first segment of a number is the one found.
     m_segmentsOfFile.resize(m_files.size());
     for (size_t file = 0; file < m_files.size(); ++file) {
-        std::vector<qsizetype> &parts = m_segmentsOfFile[file];
-        parts.assign(size_t(m_files[file].partCount()) + 1, -1);
-        for (const repair::PostedSegment &segment : m_files[file].segments) {
-            if (parts[size_t(segment.number)] < 0)
-                parts[size_t(segment.number)] = segment.segment;
-        }
+        std::vector<ListedPart> &parts = m_segmentsOfFile[file];
+        for (const repair::PostedSegment &segment : m_files[file].segments)
+            parts.push_back({segment.number, segment.segment});
+        std::stable_sort(parts.begin(), parts.end());
     }
 }
 
@@ -63,10 +63,11 @@ void RepairCheck::start(bool fetch)
 // The server that found the article of that part, when one did.
 std::optional<qsizetype> RepairCheck::foundSegment(int file, int part) const
 {
-    const std::vector<qsizetype> &parts = m_segmentsOfFile[size_t(file)];
-    if (part < 0 || size_t(part) >= parts.size() || parts[size_t(part)] < 0 || m_foundOn[size_t(parts[size_t(part)])] < 0)
+    const std::vector<ListedPart> &parts = m_segmentsOfFile[size_t(file)];
+    const auto listed = std::lower_bound(parts.begin(), parts.end(), ListedPart{part, -1});
+    if (listed == parts.end() || listed->number != part || m_foundOn[size_t(listed->segment)] < 0)
         return std::nullopt;
-    return parts[size_t(part)];
+    return listed->segment;
 }
 
 // Posting tools cut a whole post into articles of one size: the first part of any file of more
@@ -75,16 +76,17 @@ void RepairCheck::planPartSize()
 {
     std::optional<Fetch> later;
     for (size_t file = 0; file < m_files.size(); ++file) {
-        const int parts = m_files[file].partCount();
-        for (int part = 1; part <= parts && parts > 1; ++part) {
-            if (!foundSegment(int(file), part))
+        if (m_files[file].partCount() <= 1)
+            continue;
+        for (const ListedPart &listed : m_segmentsOfFile[file]) {
+            if (!foundSegment(int(file), listed.number))
                 continue;
-            if (part == 1) {
+            if (listed.number == 1) {
                 m_fetches.push_back({int(file), 1, Purpose::PartSize});
                 return;
             }
             if (!later)
-                later = Fetch{int(file), part, Purpose::PartSize};
+                later = Fetch{int(file), listed.number, Purpose::PartSize};
             break;
         }
     }

@@ -30,6 +30,11 @@ Q_SIGNALS:
 
 private:
     enum class Purpose { Index, Volume, PartSize };
+    struct ListedPart {
+        int number;
+        qsizetype segment;
+        bool operator<(const ListedPart &other) const { return number < other.number; }
+    };
     struct Fetch {
         int file;       // position in the posted files
         int part;       // part number
@@ -56,7 +61,7 @@ private:
     const NzbModel &m_nzb;
     const std::vector<repair::PostedFile> m_files;
     const std::vector<int> m_foundOn;
-    std::vector<std::vector<qsizetype>> m_segmentsOfFile; // per posted file: segment by part number
+    std::vector<std::vector<ListedPart>> m_segmentsOfFile; // per posted file, by part number
     const std::vector<CheckServer> &m_servers;
     const ConnectionOptions m_options;
     ConnectionPool *const m_pool;

@@ -98,10 +98,12 @@ qint64 coveredCount(std::vector<Range> ranges)
 std::vector<Span> missingSpans(const PostedFile &file, qint64 length, qint64 partSize)
 {
     std::vector<Span> spans;
-    for (const int part : file.missingParts()) {
-        const qint64 offset = qint64(part - 1) * partSize;
-        if (offset < length)
-            spans.push_back({offset, qMin(partSize, length - offset)});
+    for (const Range &parts : file.missingParts()) {
+        const qint64 offset = (parts.low - 1) * partSize;
+        if (offset >= length)
+            continue;
+        const qint64 end = partSize > 0 && parts.high > (length - 1) / partSize ? length : parts.high * partSize;
+        spans.push_back({offset, end - offset});
     }
     return spans;
 }
@@ -503,22 +505,27 @@ int PostedFile::partCount() const
     return parts;
 }
 
-std::vector<int> PostedFile::missingParts() const
+std::vector<Range> PostedFile::missingParts() const
 {
-    const int count = partCount();
-    std::vector<bool> listed(size_t(count) + 1, false);
-    std::vector<int> parts;
+    std::vector<Range> parts;
+    std::vector<int> listed;
+    listed.reserve(segments.size());
     for (const PostedSegment &segment : segments) {
-        if (segment.number >= 1)
-            listed[size_t(segment.number)] = true;
+        listed.push_back(segment.number);
         if (segment.missing)
-            parts.push_back(segment.number);
+            parts.push_back({segment.number, segment.number});
     }
-    for (int part = 1; part <= count; ++part) {
-        if (!listed[size_t(part)])
-            parts.push_back(part);
+    if (!std::is_sorted(listed.begin(), listed.end()))
+        std::sort(listed.begin(), listed.end());
+    qint64 next = 1; // the first part after those listed so far
+    for (const int number : listed) {
+        if (number > next)
+            parts.push_back({next, number - 1});
+        next = qMax<qint64>(next, qint64(number) + 1);
     }
-    return parts;
+    if (const int count = partCount(); next <= count)
+        parts.push_back({next, count});
+    return joined(std::move(parts));
 }
 
 bool LostArticles(const PostedFile &file)

@@ -13,6 +13,11 @@
 // Whether a post will be complete after par2 repair, counted in blocks.
 namespace repair {
 
+struct Range {
+    qint64 low = 0;
+    qint64 high = 0;
+};
+
 struct PostedSegment {
     int number = 0;    // the part number
     qint64 bytes = 0;  // the article's size as the NZB gives it; 0 when unknown
@@ -26,8 +31,9 @@ struct PostedFile {
     std::vector<PostedSegment> segments;
 
     int partCount() const;
-    // Part numbers the servers lack, and those announced but not listed.
-    std::vector<int> missingParts() const;
+    // Part numbers the servers lack, and those announced but not listed, as sorted ranges that
+    // neither touch nor overlap: a subject may announce two billion parts.
+    std::vector<Range> missingParts() const;
 };
 
 // What the check read for a set: its critical packets and the post's article size.
@@ -35,11 +41,6 @@ struct FetchedFacts {
     par2::SetDescription description;
     std::optional<qint64> partSize;
     std::optional<double> bytesPerDecodedByte; // measured on the articles read
-};
-
-struct Range {
-    qint64 low = 0;
-    qint64 high = 0;
 };
 
 struct SetVerdict {

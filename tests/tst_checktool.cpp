@@ -85,6 +85,13 @@ private Q_SLOTS:
         // Two entries of one server share its limit: the first's idle connections make way for the second.
         QTest::newRow("two entries within one connection limit") << QStringList{"--server", "127.0.0.1:PORT1:2", "--server", "127.0.0.1:PORT1:2:solo", "COMPLETE"} << QByteArray()
                                                                  << QList<QByteArray>{"limit=2", "AUTHINFO user=281 fine", "STAT <b@x>#1=430 no"};
+        // Memory follows the segments listed, not the part numbers claimed: the verdict comes (run it under ulimit -v 3000000).
+        QTest::newRow("part numbers near 2^31") << QStringList{"--server", "127.0.0.1:PORT1", "FILE"}
+            << QByteArray("<nzb><file subject='\"s.par2\" (1/1)'><segments><segment>i@x</segment></segments></file>"
+                          "<file subject='\"s.rar\" (1/2000000000)'><segments><segment>d@x</segment></segments></file>"
+                          "<file subject='\"s.r00\"'><segments><segment number='2000000000'>e@x</segment></segments></file>"
+                          "<file subject='\"s.vol0+1.par2\" (1/1)'><segments><segment>v@x</segment></segments></file></nzb>")
+            << QList<QByteArray>{"BODY=430 no"};
         QTest::newRow("a kept connection the server closes") << QStringList{"--server", "127.0.0.1:PORT1", "COMPLETE", "COMPLETE"} << QByteArray()
                                                              << QList<QByteArray>{"STAT <b@x>#1=223 0 <b@x>\n~!close"};
         QTest::newRow("a .netrc others can read") << QStringList{"--netrc-file", "TMP/open-netrc", "--server", "127.0.0.1:PORT2", kSample} << QByteArray() << QList<QByteArray>();

@@ -116,6 +116,9 @@ private Q_SLOTS:
         QTest::newRow("a file of 2^40 bytes, a volume of 999,999,999 blocks")
             << std::vector{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, "+-+"), posted(u"s.vol0+999999999.par2"_s, "+-++")} << Described{{u"a.rar"_s, 1LL << 40}}
             << QStringList{u"Repair: possible, needs 366503877 of 999999997 recovery block(s)."_s};
+        // The index's 10,000 bytes make parts of one byte: 2 to 10,000 are lost, the rest lie past the end.
+        QTest::newRow("a counter of two billion parts") << std::vector{posted(u"s.par2"_s, "+"), PostedFile{u"a.rar"_s, 2000000000, {{1, 1030}}}, posted(u"s.vol0+1.par2"_s, "+")}
+                                                        << Described{{u"a.rar"_s, 10000}} << QStringList{u"Repair: not possible, 9 recovery block(s) short (needs 10, 1 available)."_s};
         QTest::newRow("two sets") << std::vector{posted(u"p.par2"_s, "+"), posted(u"p.vol0+1.par2"_s, "++"), posted(u"p.bin"_s, "-"), posted(u"q.PAR2"_s, "+"), posted(u"q.bin"_s, "+")}
                                   << Described{{u"p.bin"_s, 1000}} << QStringList{u"Repair (p): possible, needs 1 of 1 recovery block(s)."_s, u"Repair (q): "_s + notNeeded.mid(8)};
     }
