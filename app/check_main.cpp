@@ -146,6 +146,7 @@ struct CheckSetup {
     bool json = false;
     bool listFiles = false;
     bool statOnly = false;
+    int sampleCount = 0;
     ConnectionPool *pool = nullptr;
 };
 
@@ -170,6 +171,7 @@ int check(NzbModel &nzb, const QString &path, const CheckSetup &setup)
     CheckRun run(nzb, setup.servers, QLocale().decimalPoint().front()); // as the window writes it
     run.setConnectionOptions(setup.connection);
     run.setFetchForRepair(!setup.statOnly);
+    run.setSampleCount(setup.sampleCount);
     run.setConnectionPool(setup.pool);
     QObject::connect(&run, &CheckRun::logLine, [logStream](const QString &line) { writeLine(logStream, line); });
     QObject::connect(&run, &CheckRun::finished, QCoreApplication::instance(), &QCoreApplication::quit);
@@ -224,6 +226,9 @@ int testServers(const std::vector<CheckServer> &servers, const ConnectionOptions
     return allWorked ? Success : SomethingMissing;
 }
 
+// Bodies read one after another: a sample beyond this would take longer than the check.
+constexpr int kLargestSample = 10000;
+
 const QString kPasswordWarning = QStringLiteral(
     "orvalis-check: warning: a password on the command line can be read by other users of this machine; use ~/.netrc instead.");
 
@@ -245,6 +250,9 @@ struct ToolOptions {
                                QStringLiteral("Give a server up after it sent nothing for this long while owing a reply; 0 for never (default: Settings.dat's, else 60)."),
                                QStringLiteral("SECONDS")};
     QCommandLineOption statOnly{QStringLiteral("stat-only"), QStringLiteral("Read no article for the repair verdict: estimate it from the NZB alone.")};
+    QCommandLineOption sample{QStringLiteral("sample"),
+                              QStringLiteral("After the last pass, read the bodies of N found articles (0 to %1) to catch servers whose STAT is wrong.").arg(kLargestSample),
+                              QStringLiteral("N")};
     QCommandLineOption files{QStringLiteral("files"), QStringLiteral("After the report, one line per file: index, status, available, parts.")};
     QCommandLineOption json{QStringLiteral("json"),
                             QStringLiteral("Write one JSON object per NZB on standard output (JSON Lines); the log goes to standard error.")};
@@ -252,7 +260,7 @@ struct ToolOptions {
 
     void addTo(QCommandLineParser &parser) const
     {
-        parser.addOptions({dump, namesOnly, now, settings, server, netrc, tls, caFile, pipeline, timeout, statOnly, files, json, test});
+        parser.addOptions({dump, namesOnly, now, settings, server, netrc, tls, caFile, pipeline, timeout, statOnly, sample, files, json, test});
         parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB files to check, one after another."), QStringLiteral("FILE.nzb..."));
     }
 };
@@ -275,6 +283,10 @@ std::optional<QString> readLoadOptions(const QCommandLineParser &parser, const T
     setup.json = parser.isSet(options.json);
     setup.listFiles = parser.isSet(options.files);
     setup.statOnly = parser.isSet(options.statOnly);
+    if (parser.isSet(options.sample) && !parseNumber(parser.value(options.sample), 0, kLargestSample, setup.sampleCount))
+        return QStringLiteral("--sample takes a number from 0 to %1.").arg(kLargestSample);
+    if (setup.statOnly && parser.isSet(options.sample))
+        return QStringLiteral("--sample reads bodies; it does not go with --stat-only.");
     setup.load.namesOnly = parser.isSet(options.namesOnly);
     setup.load.now = QDateTime::currentDateTime();
     if (parser.isSet(options.now)) {

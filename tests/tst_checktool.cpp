@@ -139,7 +139,7 @@ private Q_SLOTS:
         nntp.script({"STAT <part3of3.holiday@example.invalid>=430 no"});
         QTemporaryDir dir;
         const QStringList nzbs{kSample, writeTestFile(dir, QStringLiteral("broken.nzb"), "<nzb>\n<file>\n</nzb>\n"), dir.filePath(QStringLiteral("none.nzb"))};
-        const QStringList options{"--now", "2026-12-07T12:00:00", "--server", "127.0.0.1:" + QString::number(nntp.port()) + ":2"};
+        const QStringList options{"--now", "2026-12-07T12:00:00", "--sample", "1", "--server", "127.0.0.1:" + QString::number(nntp.port()) + ":2"};
         const QByteArray text = runCheckTool(options + QStringList{"--files", kSample});
         const QByteArray json = runCheckTool(options + QStringList{"--json"} + nzbs);
         QVERIFY(json.startsWith("exit 2\n"));
@@ -162,6 +162,7 @@ private Q_SLOTS:
         for (const QString &line : shown)
             QVERIFY2(text.contains('\n' + line.toUtf8() + '\n'), qPrintable(line));
         QCOMPARE(sample[QStringLiteral("servers")][0][QStringLiteral("found")].toInt(), 4);
+        QCOMPARE(sample[QStringLiteral("sample")].toObject(), (QJsonObject{{"asked", 1}, {"failed", 1}})); // the scripted server has no bodies
 
         QProcess validator; // Debian's python3-jsonschema is the referee
         validator.start(QStringLiteral("/usr/bin/python3"), {"-c", "import json, sys, jsonschema\n"
@@ -179,7 +180,7 @@ private Q_SLOTS:
     {
         const QStringList runs{"", "--dump", "--test SAMPLE", "--test --dump", "--json --dump SAMPLE", "--dump --fast SAMPLE", "--dump --now yesterday SAMPLE", "--dump --now 2026-12-07T12:00 SAMPLE",
                                "--pipeline 0 SAMPLE", "--pipeline 101 SAMPLE", "--pipeline x SAMPLE", "--pipeline +4 SAMPLE", "--pipeline  SAMPLE",
-                               "--timeout -1 SAMPLE", "--timeout 1s SAMPLE", "--timeout 2000001 SAMPLE", "--timeout  SAMPLE", "--ca-file SAMPLE SAMPLE",
+                               "--timeout -1 SAMPLE", "--sample 10001 SAMPLE", "--sample 0 --stat-only SAMPLE", "--timeout 1s SAMPLE", "--timeout 2000001 SAMPLE", "--timeout  SAMPLE", "--ca-file SAMPLE SAMPLE",
                                "--netrc-file none.netrc --server localhost:119 SAMPLE", "--server localhost SAMPLE", "--server localhost:0 SAMPLE", "--server localhost:119:11 SAMPLE", "--server localhost:http SAMPLE", "--server :119 SAMPLE"};
         QByteArray text;
         for (const QString &run : runs) {
