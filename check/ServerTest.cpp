@@ -283,6 +283,7 @@ void ServerTest::end(bool allWorked)
 
 QString ServerTest::where() const
 {
-    const QString host = m_server.address.contains(u':') ? u'[' + m_server.address + u']' : m_server.address;
+    const QString address = singleLogLine(m_server.address); // from Settings.dat or a command line, as it is
+    const QString host = address.contains(u':') ? u'[' + address + u']' : address;
     return host + u':' + QString::number(m_port);
 }
