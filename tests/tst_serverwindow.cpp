@@ -242,6 +242,17 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(m_settingsPath));
         m_window->close();
         QCOMPARE(LoadSettingsFile(m_settingsPath).read.problem, QString());
+        // Neither read nor moved aside (a folder holds the place), the file is never written over.
+        QVERIFY(QFile::remove(m_settingsPath + QStringLiteral(".bad")) && QDir(m_dir->path()).mkpath(QStringLiteral("Settings.dat.bad/in the way")));
+        writeTestFile(*m_dir, QStringLiteral("Settings.dat"), "<data/>");
+        openWindow();
+        QCOMPARE(taken(m_shown), QStringLiteral("W Orvalis: The settings in %1 could not be read: there is no element \"namesonly\".\r\nThe file could not be moved aside and was "
+                                                "left as it is. It is not written over: the server list is kept in memory only, until Orvalis closes.").arg(m_settingsPath));
+        runSteps(m_window, {"then: type txtServer a; click cmdOK", "click cmdAdd"}, [] { return QString(); });
+        m_window->close();
+        const QString declined = QStringLiteral("The servers were not saved: %1 could not be read or moved aside, and it is not written over.").arg(m_settingsPath);
+        QVERIFY(readBytes(m_settingsPath) == "<data/>" && servers().count() == 1 && m_window->activityLog().lines() == QStringList(2, declined));
+        m_notes.clear();
         // A folder where the file belongs: the list keeps the server, and the box says why.
         QVERIFY(QFile::remove(m_settingsPath) && QDir(m_dir->path()).mkdir(QStringLiteral("Settings.dat")));
         openWindow();
