@@ -55,8 +55,8 @@ void printModel(const NzbModel &model)
         writeLine(stdout, singleLogLine(queue.entry(position).text()));
 }
 
-// What the load said besides the model, on standard error, each line prefixed with the path so
-// that a call with several NZBs tells whose it is; the exit code of a failure.
+// What the load said besides the model, on standard error, each line but an empty one prefixed
+// with the path so that a call with several NZBs tells whose it is; the exit code of a failure.
 int reportLoad(const QString &path, const NzbLoadResult &result)
 {
     QStringList lines = result.warningLines;
@@ -65,7 +65,7 @@ int reportLoad(const QString &path, const NzbLoadResult &result)
     else if (result.kind == NzbLoadResult::Kind::Failure)
         lines = {QStringLiteral("Error loading NZB: ") + result.boxLines().join(u'\n')};
     for (const QString &line : lines)
-        writeLine(stderr, singleLogLine(path) + QStringLiteral(": ") + line);
+        writeLine(stderr, line.isEmpty() ? line : singleLogLine(path) + QStringLiteral(": ") + line);
     switch (result.kind) {
     case NzbLoadResult::Kind::Loaded: return Success;
     case NzbLoadResult::Kind::ParseError: return ParseFailed;

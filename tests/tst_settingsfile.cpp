@@ -55,7 +55,8 @@ private Q_SLOTS:
     // The layout byte for byte, passwords scrambled, and read back as written. Newer elements only
     // away from their defaults, so older readers and files work both ways; both ends of the scrambled
     // span, markup, characters beyond ASCII, line breaks and control characters a hand-edit can put
-    // inside a value (a CR is written as a reference); with no server left, the options inside data.
+    // inside a value (blanks but in the login and the password, a CR there written as a reference);
+    // with no server left, the options inside data.
     void writes()
     {
         SettingsContents newer = twoServers();
@@ -64,19 +65,23 @@ private Q_SLOTS:
         newer.timeoutSeconds = 0;
         SettingsContents every;
         every.servers = {{"Zürich ★", "[2001:db8::1]", "0119", "10", "jürgen", "K030VW}<>&\"' é🔑", true},
-                         {"cr\rlf\ncrlf\r\ntab\t\x01", "h", "119", "1", "u\rv", "K04p\rq", false}};
+                         {"cr\rlf\ncrlf\r\ntab\t\x01", "h\x1b[2J", "1\x7f" "19", "\u0085" "1", "u\rv\x02", "K04p\rq\x03", false}};
+        every.servers[1].pipeline = QStringLiteral("2\x04");
         every.namesOnly = 2;
         every.columnWidths = {1, 2, 3, 4, 5, 6, 7, 8, 0};
+        SettingsContents everyRead = every;
+        everyRead.servers[1] = {"cr lf crlf  tab", "h [2J", "1 19", "1", "u\rv\x02", "K04p\rq\x03", false, false, "2"};
         SettingsContents none = every;
         none.servers.clear();
         none.timeoutSeconds = 5;
-        const std::pair<SettingsContents, const char *> rows[] = {{twoServers(), "two-servers.dat"}, {newer, "settings-newer-elements.dat"},
-                                                                 {every, "settings-every-field.dat"}, {none, "settings-no-server.dat"}};
-        for (const auto &[contents, golden] : rows) {
+        const std::tuple<SettingsContents, SettingsContents, const char *> rows[] = {
+            {twoServers(), twoServers(), "two-servers.dat"}, {newer, newer, "settings-newer-elements.dat"},
+            {every, everyRead, "settings-every-field.dat"}, {none, none, "settings-no-server.dat"}};
+        for (const auto &[contents, readBack, golden] : rows) {
             const QByteArray written = WriteSettingsDocument(contents);
             // The first layout is kept in tests/data, where the server window's tests read it too.
             QCOMPARE(written, golden[0] == 't' ? testData(QLatin1String(golden)) : goldenBytes(QLatin1String(golden), written));
-            SettingsReadResult expected{contents, true, {}};
+            SettingsReadResult expected{readBack, true, {}};
             QCOMPARE(described(ReadSettingsDocument(written)), described(expected));
         }
     }

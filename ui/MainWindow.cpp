@@ -81,8 +81,11 @@ void MainWindow::loadSettings()
     if (loaded.read.problem.isEmpty())
         return;
     m_settingsProblem << QStringLiteral("The settings in %1 could not be read: %2.").arg(m_settingsPath, loaded.read.problem);
-    m_settingsProblem << (loaded.keptAs.isEmpty() ? QStringLiteral("The file could not be moved aside and was left as it is.")
-                                                  : QStringLiteral("The file was kept as %1.").arg(loaded.keptAs));
+    // Written over, the one copy of the user's servers would be lost.
+    m_keepSettingsFile = loaded.keptAs.isEmpty();
+    m_settingsProblem << (m_keepSettingsFile ? QStringLiteral("The file could not be moved aside and was left as it is. It is not written "
+                                                              "over: the server list is kept in memory only, until Orvalis closes.")
+                                             : QStringLiteral("The file was kept as %1.").arg(loaded.keptAs));
     if (m_servers->count() > 0)
         m_settingsProblem << QStringLiteral("The servers read before the fault are listed.");
 }
@@ -97,6 +100,10 @@ bool MainWindow::saveSettings()
 {
     if (m_settingsPath.isEmpty())
         return false;
+    if (m_keepSettingsFile) {
+        m_log.append(QStringLiteral("The servers were not saved: %1 could not be read or moved aside, and it is not written over.").arg(m_settingsPath));
+        return false;
+    }
     SettingsContents contents;
     contents.servers = m_servers->servers();
     contents.namesOnly = int(m_chkOnlyFilenames->checkState());

@@ -49,6 +49,7 @@ public:
     // saves on OK.
     void openServerEditor(int editPosition);
     // Writes Settings.dat from the window; shows the failure and answers false when that fails.
+    // Declines, with a line in the log, to write over a file that was neither read nor moved aside.
     bool saveSettings();
 
     // The enable states of a check's phases; the check drives them.
@@ -99,6 +100,7 @@ private:
 
     QString m_settingsPath;
     QStringList m_settingsProblem; // the box to show once the window is visible
+    bool m_keepSettingsFile = false; // it could be neither read nor moved aside
     int m_timeoutSeconds = SettingsContents().timeoutSeconds; // kept from Settings.dat, not edited here
     ServerListModel *m_servers = nullptr;
     QTreeView *m_lvwServers = nullptr;
