@@ -226,9 +226,6 @@ int testServers(const std::vector<CheckServer> &servers, const ConnectionOptions
     return allWorked ? Success : SomethingMissing;
 }
 
-// Bodies read one after another: a sample beyond this would take longer than the check.
-constexpr int kLargestSample = 10000;
-
 const QString kPasswordWarning = QStringLiteral(
     "orvalis-check: warning: a password on the command line can be read by other users of this machine; use ~/.netrc instead.");
 
@@ -251,7 +248,7 @@ struct ToolOptions {
                                QStringLiteral("SECONDS")};
     QCommandLineOption statOnly{QStringLiteral("stat-only"), QStringLiteral("Read no article for the repair verdict: estimate it from the NZB alone.")};
     QCommandLineOption sample{QStringLiteral("sample"),
-                              QStringLiteral("After the last pass, read the bodies of N found articles (0 to %1) to catch servers whose STAT is wrong.").arg(kLargestSample),
+                              QStringLiteral("After the last pass, read the bodies of N found articles (0 to %1) to catch servers whose STAT is wrong.").arg(CheckRun::kLargestSample),
                               QStringLiteral("N")};
     QCommandLineOption files{QStringLiteral("files"), QStringLiteral("After the report, one line per file: index, status, available, parts.")};
     QCommandLineOption json{QStringLiteral("json"),
@@ -283,8 +280,8 @@ std::optional<QString> readLoadOptions(const QCommandLineParser &parser, const T
     setup.json = parser.isSet(options.json);
     setup.listFiles = parser.isSet(options.files);
     setup.statOnly = parser.isSet(options.statOnly);
-    if (parser.isSet(options.sample) && !parseNumber(parser.value(options.sample), 0, kLargestSample, setup.sampleCount))
-        return QStringLiteral("--sample takes a number from 0 to %1.").arg(kLargestSample);
+    if (parser.isSet(options.sample) && !parseNumber(parser.value(options.sample), 0, CheckRun::kLargestSample, setup.sampleCount))
+        return QStringLiteral("--sample takes a number from 0 to %1.").arg(CheckRun::kLargestSample);
     if (setup.statOnly && parser.isSet(options.sample))
         return QStringLiteral("--sample reads bodies; it does not go with --stat-only.");
     setup.load.namesOnly = parser.isSet(options.namesOnly);

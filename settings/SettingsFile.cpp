@@ -99,6 +99,10 @@ bool readOptions(const pugi::xml_document &document, SettingsContents &contents,
     const int seconds = valueOf(firstElementNamed(document, "timeout")).toInt(&isSeconds);
     if (isSeconds && seconds >= 0)
         contents.timeoutSeconds = seconds;
+    bool isCount = false;
+    const int samples = valueOf(firstElementNamed(document, "sample")).toInt(&isCount);
+    if (isCount && samples >= 0)
+        contents.sampleCount = samples;
     return true;
 }
 
@@ -148,6 +152,8 @@ QByteArray WriteSettingsDocument(const SettingsContents &contents)
         appendValue(file, kColumnNames[k], QString::number(contents.columnWidths[k]));
     if (contents.timeoutSeconds != SettingsContents().timeoutSeconds)
         appendValue(file, "timeout", QString::number(contents.timeoutSeconds));
+    if (contents.sampleCount != 0)
+        appendValue(file, "sample", QString::number(contents.sampleCount));
     pugi::xml_node declaration = document.prepend_child(pugi::node_pi);
     declaration.set_name("xml");
     declaration.set_value("version='1.0'");

@@ -222,10 +222,10 @@ private Q_SLOTS:
                             "then: type txtServer typed; click cmdCancel", "click cmdAdd", "then: type txtServer closed; close", "click cmdAdd",
                             "click chkHide", "click chkHide", "click chkHide", "select 3", "trigger mnuUp", "trigger mnuDown", "popup 1", "popup 2",
                             "popup 3", "popup 0", "then: type txtServer five; set chkAuth 1; type txtUsername u; type txtPassword shown; click cmdOK", "click cmdAdd",
-                            "untick 3", "drop 3 1", "set chkOnlyFilenames 1", "widths", "restart", "file", "select 1 2 4",
+                            "untick 3", "drop 3 1", "set chkOnlyFilenames 1", "set txtSample 20", "widths", "restart", "file", "select 1 2 4",
                             "click cmdRemove", "popup 1", "select 1", "click cmdRemove", "file", "restart", "file"},
                  [this] { return listedAndSaved() + (child(m_window, "cmdRemove")->isEnabled() ? QStringLiteral(" | remove on") : QString()); });
-        QVERIFY(child<QCheckBox>(m_window, "chkOnlyFilenames")->isChecked() && list()->header()->sectionSize(1) == 41);
+        QVERIFY(child<QCheckBox>(m_window, "chkOnlyFilenames")->isChecked() && list()->header()->sectionSize(1) == 41 && child(m_window, "txtSample")->property("value") == 20);
         COMPARE_GOLDEN("ui-server-list.txt", m_notes.toUtf8());
     }
 

@@ -25,7 +25,7 @@ QString described(const SettingsReadResult &read)
     QStringList lines;
     for (const ServerRecord &s : read.contents.servers)
         lines << QStringList{s.nickname, s.address, s.port, s.threads, s.username, s.rowKey, QString::number(s.checked), QString::number(s.ssl), s.pipeline}.join(u'|');
-    QStringList options{QString::number(read.contents.namesOnly), QString::number(read.contents.timeoutSeconds)};
+    QStringList options{QString::number(read.contents.namesOnly), QString::number(read.contents.timeoutSeconds), QString::number(read.contents.sampleCount)};
     for (int width : read.contents.columnWidths)
         options << QString::number(width);
     lines << (read.optionsRead ? options.join(u' ') : QStringLiteral("no options")) << read.problem;
@@ -63,6 +63,7 @@ private Q_SLOTS:
         newer.servers[1].ssl = true;
         newer.servers[1].pipeline = QStringLiteral("16");
         newer.timeoutSeconds = 0;
+        newer.sampleCount = 20;
         SettingsContents every;
         every.servers = {{"Zürich ★", "[2001:db8::1]", "0119", "10", "jürgen", "K030VW}<>&\"' é🔑", true},
                          {"cr\rlf\ncrlf\r\ntab\t\x01", "h\x1b[2J", "1\x7f" "19", "\u0085" "1", "u\rv\x02", "K04p\rq\x03", false}};
@@ -97,6 +98,7 @@ private Q_SLOTS:
             // A timeout that is no number keeps the default rather than turning it off.
             {"timeout soon", document(server("A", kOptions + "<timeout>soon</timeout>"))},
             {"timeout -5", document(server("A", kOptions + "<timeout>-5</timeout>"))},
+            {"sample 20000", document(server("A", kOptions + "<sample>20000</sample>"))},
             {"no Column9", document(server("A") + server("B", noColumn9))},
             {"namesonly 3", document(server("A", QByteArray(kOptions).replace(">1<", ">3<")))},
             {"no namesonly", document(server("A"))},

@@ -23,6 +23,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QScreen>
 #include <QTreeView>
 
@@ -72,6 +73,7 @@ void MainWindow::loadSettings()
     if (loaded.read.optionsRead) {
         m_chkOnlyFilenames->setCheckState(Qt::CheckState(loaded.read.contents.namesOnly));
         m_timeoutSeconds = loaded.read.contents.timeoutSeconds;
+        m_txtSample->setValue(loaded.read.contents.sampleCount);
         const std::array<int, 9> &widths = loaded.read.contents.columnWidths;
         for (int k = 0; k < 9; ++k)
             (k < 6 ? m_lvwServers : m_lvwItems)->header()->resizeSection(k < 6 ? k : k - 6, widths[size_t(k)]);
@@ -108,6 +110,7 @@ bool MainWindow::saveSettings()
     contents.servers = m_servers->servers();
     contents.namesOnly = int(m_chkOnlyFilenames->checkState());
     contents.timeoutSeconds = m_timeoutSeconds;
+    contents.sampleCount = m_txtSample->value();
     for (int k = 0; k < 9; ++k)
         contents.columnWidths[size_t(k)] = (k < 6 ? m_lvwServers : m_lvwItems)->header()->sectionSize(k < 6 ? k : k - 6);
     const std::optional<SettingsSaveError> error = SaveSettingsFile(m_settingsPath, contents);
@@ -289,6 +292,7 @@ void MainWindow::startCheck()
     connectionOptions.idleTimeoutSeconds = m_timeoutSeconds;
     m_check->setConnectionOptions(connectionOptions);
     m_check->setConnectionPool(&m_pool);
+    m_check->setSampleCount(m_txtSample->value());
     connect(m_check.get(), &CheckRun::logLine, &m_log, qOverload<const QString &>(&ActivityLog::append));
     connect(m_check.get(), &CheckRun::finished, this, &MainWindow::finishCheck, Qt::QueuedConnection);
     m_nzb->setCollectRowChanges(true);

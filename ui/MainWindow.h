@@ -18,6 +18,7 @@ class QCheckBox;
 class QLabel;
 class QListView;
 class QProgressBar;
+class QSpinBox;
 class QPushButton;
 class QMenu;
 class ServerListModel;
@@ -73,6 +74,7 @@ private:
     void buildServerArea(QWidget *client);
     void buildListArea(QWidget *client);
     void buildCommandRow(QWidget *client);
+    void buildSampleField(QWidget *client);
     void buildMenus();
     void buildStatusBar();
     void checkClicked();
@@ -114,6 +116,7 @@ private:
     QPushButton *m_cmdLoadNzb = nullptr;
     QPushButton *m_cmdCheck = nullptr;
     QCheckBox *m_chkOnlyFilenames = nullptr;
+    QSpinBox *m_txtSample = nullptr;
     QPushButton *m_cmdCopyLog = nullptr;
     QPushButton *m_cmdSaveLog = nullptr;
     QStatusBar *m_statusBar = nullptr;
