@@ -307,5 +307,5 @@ void RepairCheck::judge()
         m_facts[int(set)].partSize = m_partSize;
         m_facts[int(set)].bytesPerDecodedByte = double(m_articleBytes) / double(m_decodedBytes);
     }
-    Q_EMIT judged(repair::Judge(m_files, m_grouping, m_facts));
+    Q_EMIT judged(repair::Judge(m_files, m_grouping, m_facts, m_sampled));
 }

@@ -23,6 +23,8 @@ public:
 
     // Fetches nothing when `fetch` is false; judges from the NZB alone.
     void start(bool fetch);
+    // The bodies sampled after the passes, when some failed: they put the doubtful files' sets in doubt.
+    void setSampledBodies(repair::SampledBodies sampled) { m_sampled = sampled; }
 
 Q_SIGNALS:
     void logLine(const QString &line);
@@ -78,4 +80,5 @@ private:
     bool m_failureLogged = false;
     NntpConnection *m_connection = nullptr;
     int m_connectionServer = -1;
+    repair::SampledBodies m_sampled;
 };

@@ -545,6 +545,8 @@ QString SetVerdict::line() const
         return repair + QStringLiteral("not possible, %1 recovery block(s) short (needs %2, %3 available).")
                             .arg(needed.low - available.high).arg(needed.low).arg(available.high);
     case Uncertain:
+        if (statWrong.failed > 0)
+            return repair + QStringLiteral("uncertain, STAT was wrong for %1 of %2 sampled article(s).").arg(statWrong.failed).arg(statWrong.sampled);
         return repair + QStringLiteral("uncertain, needs %1 to %2 of %3 recovery block(s).")
                             .arg(needed.low).arg(needed.high).arg(rangeText(available));
     case Unknown:
@@ -585,7 +587,26 @@ QString Judgement::worstLine() const
     return worst == verdicts.end() ? QString() : worst->line();
 }
 
-Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, const std::map<int, FetchedFacts> &facts)
+namespace {
+
+// A promise rests on STAT; where STAT was wrong for a server that found some of the set's
+// articles, the set can be promised nothing.
+void doubt(SetVerdict &verdict, bool holdsDoubtful, SampledBodies sampled)
+{
+    if (!holdsDoubtful || sampled.failed == 0 || (verdict.kind != SetVerdict::NotNeeded && verdict.kind != SetVerdict::Possible))
+        return;
+    verdict.kind = SetVerdict::Uncertain;
+    verdict.statWrong = {sampled.asked, sampled.failed};
+}
+
+bool anyDoubtful(const std::vector<PostedFile> &files, const std::vector<int> &positions)
+{
+    return std::any_of(positions.begin(), positions.end(), [&files](int file) { return files[size_t(file)].doubtful; });
+}
+
+} // namespace
+
+Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, const std::map<int, FetchedFacts> &facts, SampledBodies sampled)
 {
     Judgement judgement;
     // A file is outside when no set covers it: not by name, and not by an index's description.
@@ -601,6 +622,8 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
         for (const int file : members.data)
             covered[size_t(file)] = true;
         SetVerdict verdict = judgeSet(files, grouping.sets[i], members, setFacts);
+        const Par2Set &set = grouping.sets[i];
+        doubt(verdict, anyDoubtful(files, members.data) || anyDoubtful(files, set.volumes) || (set.index >= 0 && files[size_t(set.index)].doubtful), sampled);
         if (grouping.sets.size() > 1)
             verdict.setName = grouping.sets[i].name;
         judgement.verdicts.push_back(verdict);
@@ -609,8 +632,10 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
         if (outside[file] && !covered[file] && LostArticles(files[file]))
             judgement.notCovered << files[file].name;
     }
-    if (grouping.sets.empty())
-        judgement.verdicts.push_back({judgement.notCovered.isEmpty() ? SetVerdict::NotNeeded : SetVerdict::Unknown, {}, {}, {}});
+    if (grouping.sets.empty()) {
+        judgement.verdicts.push_back({judgement.notCovered.isEmpty() ? SetVerdict::NotNeeded : SetVerdict::Unknown, {}, {}, {}, {}});
+        doubt(judgement.verdicts.back(), std::any_of(files.begin(), files.end(), [](const PostedFile &file) { return file.doubtful; }), sampled);
+    }
     return judgement;
 }
 

@@ -29,6 +29,7 @@ struct PostedFile {
     QString name;      // from the subject
     int announced = 0; // parts the subject announces; 0: no counter
     std::vector<PostedSegment> segments;
+    bool doubtful = false; // some article was found by a server whose sampled body failed
 
     int partCount() const;
     // Part numbers the servers lack, and those announced but not listed, as sorted ranges that
@@ -49,6 +50,11 @@ struct SetVerdict {
     QString setName; // empty when the post has one set, or none
     Range needed;
     Range available;
+    // Bodies sampled and failed, when they leave this set's "not needed" or "possible" in doubt.
+    struct {
+        int sampled = 0;
+        int failed = 0;
+    } statWrong;
 
     QString line() const;
 };
@@ -68,9 +74,16 @@ struct Judgement {
     QString worstLine() const;
 };
 
-// `facts` is keyed by the set's position in `grouping.sets`.
+// The bodies read after the check, and how many of them failed.
+struct SampledBodies {
+    int asked = 0;
+    int failed = 0;
+};
+
+// `facts` is keyed by the set's position in `grouping.sets`. A set that holds a doubtful file is
+// promised nothing when a sampled body failed.
 Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping,
-                const std::map<int, FetchedFacts> &facts);
+                const std::map<int, FetchedFacts> &facts, SampledBodies sampled = {});
 
 // Some article of the files is missing on the servers or not listed.
 bool LostArticles(const PostedFile &file);

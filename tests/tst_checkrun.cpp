@@ -106,6 +106,10 @@ private Q_SLOTS:
                                                                                {.rules = {"BODY=" + yenc}}}, two, "alt.test", {}, 1, false, 2};
         QTest::newRow("sample: cut short, a later server lacks it") << Dialogue{{{.rules = {"BODY <a1@x>=222 0 $\n=ybegin line=128 size=3 name=x\n\x8b\n."}},
                                                                                  {.rules = {"STAT=430 no"}}}, two, "alt.test", {}, 1, false, 1};
+        // Only the set with articles from the server whose body failed is in doubt.
+        QTest::newRow("sample: one set in doubt") << Dialogue{{{.rules = {"STAT <p=430 no"}}, {.rules = {"BODY=" + yenc}}},
+                                                              {{1, {"pi@x"}, "p.par2"}, {1, {"pa@x"}, "p.bin"}, {1, {"qi@x"}, "q.par2"}, {1, {"qb@x"}, "q.bin"}},
+                                                              "alt.test", {}, 1, false, 4};
         QTest::newRow("sample: 223 No such article") << Dialogue{{{.rules = {"STAT=223 No such article", "BODY=430 no such article"}}}, two, "alt.test", {}, 1, false, 2};
         // A server that asks for the group it has just selected would be asked for ever.
         QTest::newRow("a newsgroup asked for again") << Dialogue{{{.rules = {"GROUP=211 2 1 2 alt.test", "STAT=412 no newsgroup selected"}}, {}}, {{2, ids(2)}}};
