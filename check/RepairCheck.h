@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/ArticleFetcher.h"
 #include "check/CheckRun.h"
 #include "repair/RepairVerdict.h"
 
@@ -49,14 +50,8 @@ private:
     void planPartSize();
     void fetchNext();
     void readDescription();
-    void askBody();
-    void handleReply(const QByteArray &line, NntpConnection::Owed owed);
     void bodyArrived(QByteArray body);
-    void fetchFailed(const QString &reason, bool connectionLost = true);
-    void openConnection(int server, bool fresh = false);
-    void connectionLost(const QString &reason);
-    // Hands the connection back to the pool when it may serve again, else says QUIT.
-    void closeConnection(bool keep = true);
+    void fetchFailed(const QString &reason);
     void judge();
     std::optional<qsizetype> foundSegment(int file, int part) const;
 
@@ -64,9 +59,7 @@ private:
     const std::vector<repair::PostedFile> m_files;
     const std::vector<int> m_foundOn;
     std::vector<std::vector<ListedPart>> m_segmentsOfFile; // per posted file, by part number
-    const std::vector<CheckServer> &m_servers;
-    const ConnectionOptions m_options;
-    ConnectionPool *const m_pool;
+    ArticleFetcher m_fetcher;
 
     repair::Grouping m_grouping;
     std::map<int, repair::FetchedFacts> m_facts;
@@ -78,7 +71,5 @@ private:
     qint64 m_articleBytes = 0; // NZB sizes of the articles read
     qint64 m_decodedBytes = 0; // and what they decoded to
     bool m_failureLogged = false;
-    NntpConnection *m_connection = nullptr;
-    int m_connectionServer = -1;
     repair::SampledBodies m_sampled;
 };
