@@ -95,6 +95,7 @@ private Q_SLOTS:
         QTest::newRow("STAT wrong for some") << Dialogue{{{.rules = {"STAT <m2@x>=430 no", "STAT <m5@x>=430 no", "STAT <m6@x>=430 no", head, body}}}, {{6, ids(6)}}};
         QTest::newRow("STAT wrong for all") << Dialogue{{{.rules = {"STAT=430 no", head, body}, .connections = 2}, {}}, {{4, ids(4)}}, "alt.test", {}, 1, true};
         QTest::newRow("STAT wrong after the first hundred") << Dialogue{{{.rules = {"STAT <b=430 no", head, body}, .depth = 8}}, {{100, ids(100, "a")}, {50, ids(50, "b")}}};
+        QTest::newRow("a cross-check ended by 205") << Dialogue{{{.rules = {"STAT <m2@x>=430 no", "HEAD=205 bye"}, .connections = 2}, {}}, {{6, ids(6)}}};
         QTest::newRow("STAT right, HEAD keeps headers of gone bodies") << Dialogue{{{.rules = {"STAT <m2@x>=430 no", head, "BODY=430 no"}}, {}}, {{3, ids(3)}}};
         // Servers whose STAT says "223 " for bodies they lack: the sampled bodies show it; a later
         // server that has the body whole keeps the article, else it is gone.
