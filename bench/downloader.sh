@@ -34,13 +34,16 @@ def held(lab, nzb_id):
 
 
 def through(lab, post):
-    """(seconds from the append until the job may download or has failed, status, bytes downloaded)."""
+    """(seconds from the append until the job may download or has failed, status, bytes downloaded,
+    the extension's verdict and warnings)."""
     started = time.monotonic()
     nzb_id = lab.append('post.nzb', post.nzb)
     while held(lab, nzb_id):
         time.sleep(0.01)
     waited = time.monotonic() - started
-    return waited, lab.finished([nzb_id], 600)[0]['Status'], lab.downloaded(nzb_id)
+    status = lab.finished([nzb_id], 600)[0]['Status']
+    said = [line for line in lab.log_of(nzb_id) if 'Orvalis: Repair' in line or 'Orvalis: Not covered' in line or line.startswith('WARNING main: Orvalis')]
+    return waited, status, lab.downloaded(nzb_id), said
 
 
 def row(label, without, with_, note=''):
@@ -70,17 +73,18 @@ with tempfile.TemporaryDirectory(prefix='downloader-bench-') as folder:
     row('repairable or complete posts', len(kept), len(kept))
     row('  not ended SUCCESS', *per_run(lambda run: sum(not run[i][1].startswith('SUCCESS') for i in kept)))
     row('  ended FAILURE/BAD', *per_run(lambda run: sum(run[i][1] == 'FAILURE/BAD' for i in kept)))
-    row('wait before download, median', *per_run(lambda run: f'{statistics.median(w for w, _, _ in run[:-1]):.2f} s'),
+    row('wait before download, median', *per_run(lambda run: f'{statistics.median(w for w, *_ in run[:-1]):.2f} s'),
         f'({statistics.median(post.articles for post in posts):.0f} articles median)')
-    row('  longest', *per_run(lambda run: f'{max(w for w, _, _ in run[:-1]):.2f} s'))
+    row('  longest', *per_run(lambda run: f'{max(w for w, *_ in run[:-1]):.2f} s'))
     row(f'  NZB of {large.articles:,} articles', *per_run(lambda run: f'{run[-1][0]:.2f} s'))
-    differ = [i for i in kept if both[0][i][1] != both[1][i][1]]
+    # A hopeless post the extension let through, or one whose outcome it changed: kept to be added again.
+    odd = [i for i in range(count) if (both[1][i][1] != 'FAILURE/BAD' if hopeless[i] else both[0][i][1] != both[1][i][1])]
     Path('bench/out/downloader').mkdir(parents=True, exist_ok=True)
-    for i in differ:  # a post the extension changed the outcome of, kept to be added again
+    for i in odd:
         nzb = Path(f'bench/out/downloader/{posts[i].folder.name}.nzb')
         nzb.write_bytes(posts[i].nzb)
         print(f'{nzb} (par2: {verdicts[i]}): without {both[0][i][1]}, {both[0][i][2]:,} B;'
-              f' with {both[1][i][1]}, {both[1][i][2]:,} B')
+              f' with {both[1][i][1]}, {both[1][i][2]:,} B', *both[1][i][3], sep='\n  ')
     added = [b[0] - a[0] for a, b in zip(*both)]
     print(f'time the extension adds per NZB: median {statistics.median(added[:-1]):.2f} s, longest {max(added[:-1]):.2f} s;'
           f' {added[-1]:.2f} s for {large.articles:,} articles')
