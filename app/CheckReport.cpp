@@ -122,7 +122,7 @@ QJsonArray repairJson(const repair::Judgement &judgement)
 QJsonObject nzbJson(const QString &path, int exitCode)
 {
     QJsonObject object{{QStringLiteral("nzb"), path}, {QStringLiteral("status"), statusName(exitCode)}, {QStringLiteral("exit"), exitCode}};
-    for (const char *key : {"error", "load", "files", "servers", "report", "repair", "notCovered", "notNeeded"})
+    for (const char *key : {"error", "load", "files", "servers", "report", "sample", "repair", "notCovered", "notNeeded"})
         object.insert(QLatin1String(key), QJsonValue::Null);
     return object;
 }
@@ -163,6 +163,8 @@ QJsonObject checkedNzbJson(const QString &path, const NzbModel &nzb, const Check
         {QStringLiteral("undownloadable"), run.undownloadable()},
         {QStringLiteral("percent"), percentOf(run.undownloadable(), statistics.requiredCount)},
     };
+    if (const auto &sample = run.sampleOutcome())
+        object[QStringLiteral("sample")] = QJsonObject{{QStringLiteral("asked"), sample->asked}, {QStringLiteral("failed"), sample->failed}};
     object[QStringLiteral("repair")] = repairJson(run.judgement());
     object[QStringLiteral("notCovered")] = QJsonArray::fromStringList(run.judgement().notCovered);
     object[QStringLiteral("notNeeded")] = QJsonArray::fromStringList(run.judgement().notNeeded);

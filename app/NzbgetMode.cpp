@@ -11,6 +11,9 @@
 #include <QJsonObject>
 #include <QSslCertificate>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 // NZBGet runs one queue extension at a time: a check that takes longer lets the job download
@@ -46,6 +49,33 @@ QList<QSslCertificate> certificatesOf(const QString &certStore)
     if (QFileInfo(certStore).isDir())
         return QSslCertificate::fromPath(QDir(certStore).filePath(QStringLiteral("*")), QSsl::Pem, QSslCertificate::PatternSyntax::Wildcard);
     return QSslCertificate::fromPath(certStore, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+}
+
+// The IDs of a job's files but those NZBGet's GroupPauseExtraPars pauses, by its own rule: with
+// a par2 file that is no volume, every volume (".vol" in its name); else every volume but the
+// smallest.
+QJsonArray filesToResume(const QJsonArray &files, bool everyFile)
+{
+    QJsonArray ids;
+    std::vector<QJsonValue> volumes;
+    bool plainPar2 = false;
+    for (const QJsonValue file : files) {
+        const QString name = file[QStringLiteral("Filename")].toString().toLower();
+        const bool par2 = name.contains(QLatin1String(".par2"));
+        const bool volume = par2 && name.contains(QLatin1String(".vol"));
+        plainPar2 = plainPar2 || (par2 && !volume);
+        if (volume && !everyFile)
+            volumes.push_back(file);
+        else
+            ids.append(file[QStringLiteral("ID")]);
+    }
+    const auto size = [](const QJsonValue &file) {
+        return file[QStringLiteral("FileSizeHi")].toInteger() << 32 | file[QStringLiteral("FileSizeLo")].toInteger();
+    };
+    const auto smallest = std::min_element(volumes.begin(), volumes.end(), [&](const QJsonValue &a, const QJsonValue &b) { return size(a) < size(b); });
+    if (!plainPar2 && smallest != volumes.end())
+        ids.append((*smallest)[QStringLiteral("ID")]);
+    return ids;
 }
 
 class Extension : public HandOver
@@ -136,25 +166,33 @@ private:
         return log ? (*log)[0][QStringLiteral("Time")].toInteger() : 0;
     }
 
-    // As NZBGet's own interface resumes a job: its recovery volumes stay paused until a repair
-    // wants them. The marker goes too, so a later pause by the user stays.
+    // As NZBGet's own interface resumes a job, its recovery volumes paused until a repair wants
+    // them, but file by file: resuming all and then pausing the volumes again lets NZBGet start
+    // a volume in between, and NZBGet 21 loses what it wrote of it (measured: "Could not open
+    // file ...out.tmp", the repair then fails). The marker goes too, so a later pause by the
+    // user stays.
     bool resume(int id)
     {
-        const QStringList steps{QStringLiteral("GroupResume"), m_call.parCheckForced ? QString() : QStringLiteral("GroupPauseExtraPars"),
-                                QStringLiteral("GroupSetParameter")};
-        for (const QString &step : steps) {
-            if (step.isEmpty())
-                continue;
-            const QString parameter = step == QLatin1String("GroupSetParameter") ? kNzbgetMarker + u'=' : QString();
-            const auto done = m_rpc.call(QStringLiteral("editqueue"), {step, parameter, QJsonArray{id}});
-            const QString *problem = std::get_if<QString>(&done);
-            if (problem || !std::get<QJsonValue>(done).toBool()) {
-                say("[ERROR]", QStringLiteral("NZBGet did not do %1 for job %2 (%3): resume it by hand.")
-                                   .arg(step).arg(id).arg(problem ? *problem : QStringLiteral("refused")));
-                return false;
-            }
-        }
-        return true;
+        const auto files = m_rpc.call(QStringLiteral("listfiles"), {0, 0, id});
+        if (const QString *problem = std::get_if<QString>(&files))
+            return refused(QStringLiteral("listfiles"), id, *problem);
+        const QJsonArray ids = filesToResume(std::get<QJsonValue>(files).toArray(), m_call.parCheckForced);
+        return (ids.isEmpty() || edit(QStringLiteral("FileResume"), {}, ids, id)) // none left in a job being post-processed
+               && edit(QStringLiteral("GroupSetParameter"), kNzbgetMarker + u'=', {id}, id);
+    }
+
+    bool edit(const QString &command, const QString &parameter, const QJsonArray &ids, int job)
+    {
+        const auto done = m_rpc.call(QStringLiteral("editqueue"), {command, parameter, ids});
+        if (const QString *problem = std::get_if<QString>(&done))
+            return refused(command, job, *problem);
+        return std::get<QJsonValue>(done).toBool() || refused(command, job, QStringLiteral("refused"));
+    }
+
+    static bool refused(const QString &command, int job, const QString &why)
+    {
+        say("[ERROR]", QStringLiteral("NZBGet did not do %1 for job %2 (%3): resume it by hand.").arg(command).arg(job).arg(why));
+        return false;
     }
 
     const NzbgetCall &m_call;

@@ -2,11 +2,15 @@
 
 #include "check/CheckRun.h"
 #include "check/NntpText.h"
+#include "nzb/LogText.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -24,47 +28,69 @@ struct NetrcEntry {
 };
 
 // The tokens of a .netrc: words split at white space, or double-quoted with backslash escapes.
-QStringList netrcTokens(const QString &text)
+class NetrcTokens
 {
-    QStringList tokens;
-    qsizetype at = 0;
-    while (true) {
-        while (at < text.size() && text[at].isSpace())
-            ++at;
-        if (at == text.size())
-            return tokens;
-        QString token;
-        if (text[at] == u'"') {
-            for (++at; at < text.size() && text[at] != u'"'; ++at)
-                token += text[at] == u'\\' && at + 1 < text.size() ? text[++at] : text[at];
-            ++at;
-        } else {
-            while (at < text.size() && !text[at].isSpace())
-                token += text[at++];
-        }
-        tokens << token;
+public:
+    explicit NetrcTokens(const QString &text)
+        : m_text(text)
+    {
     }
-}
+
+    std::optional<QString> next()
+    {
+        while (m_at < m_text.size() && m_text[m_at].isSpace())
+            ++m_at;
+        if (m_at == m_text.size())
+            return std::nullopt;
+        QString token;
+        if (m_text[m_at] == u'"') {
+            for (++m_at; m_at < m_text.size() && m_text[m_at] != u'"'; ++m_at)
+                token += m_text[m_at] == u'\\' && m_at + 1 < m_text.size() ? m_text[++m_at] : m_text[m_at];
+            m_at = std::min(m_at + 1, m_text.size());
+        } else {
+            while (m_at < m_text.size() && !m_text[m_at].isSpace())
+                token += m_text[m_at++];
+        }
+        return token;
+    }
+
+    // A macro's name ends its line; its body runs from the next line to an empty one, as ftp
+    // and curl read it.
+    void skipMacro()
+    {
+        static const QRegularExpression emptyLine(QStringLiteral("\n\r?\n"));
+        const QRegularExpressionMatch match = emptyLine.match(m_text, m_at);
+        m_at = match.hasMatch() ? match.capturedEnd() : m_text.size();
+    }
+
+private:
+    const QString &m_text;
+    qsizetype m_at = 0;
+};
 
 std::vector<NetrcEntry> parseNetrc(const QString &text)
 {
     std::vector<NetrcEntry> entries;
-    const QStringList tokens = netrcTokens(text);
-    for (qsizetype i = 0; i < tokens.size(); ++i) {
-        const QString &token = tokens[i];
-        const bool valued = i + 1 < tokens.size();
-        if (token == u"machine" && valued)
-            entries.push_back({tokens[++i], {}, {}});
-        else if (token == u"default")
+    NetrcTokens tokens(text);
+    while (const std::optional<QString> token = tokens.next()) {
+        if (*token == u"default") {
             entries.push_back({});
-        else if (token == u"login" && valued && !entries.empty())
-            entries.back().login = tokens[++i];
-        else if (token == u"password" && valued && !entries.empty())
-            entries.back().password = tokens[++i];
-        else if (token == u"account" && valued)
-            ++i;
-        else if (token == u"macdef")
-            break; // a macro runs to the next empty line; nothing a login needs follows it in practice
+            continue;
+        }
+        if (*token == u"macdef") {
+            tokens.skipMacro();
+            continue;
+        }
+        const bool valued = *token == u"machine" || *token == u"login" || *token == u"password" || *token == u"account";
+        const std::optional<QString> value = valued ? tokens.next() : std::nullopt;
+        if (!value)
+            continue;
+        if (*token == u"machine")
+            entries.push_back({*value, {}, {}});
+        else if (*token == u"login" && !entries.empty())
+            entries.back().login = *value;
+        else if (*token == u"password" && !entries.empty())
+            entries.back().password = *value;
     }
     return entries;
 }
@@ -72,19 +98,24 @@ std::vector<NetrcEntry> parseNetrc(const QString &text)
 // The entries of the file; a message when it cannot be read or others could read its passwords.
 std::optional<QString> readNetrc(const PasswordSources &sources, std::vector<NetrcEntry> &entries)
 {
-    QFile file(sources.netrcPath);
-    if (!file.exists() && !sources.netrcNamed)
+    if (!QFileInfo::exists(sources.netrcPath) && !sources.netrcNamed)
         return std::nullopt;
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1 cannot be read: %2").arg(sources.netrcPath, file.errorString());
+    // Opened without blocking, so that a FIFO is refused rather than waited on for ever.
+    const int handle = open(QFile::encodeName(sources.netrcPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0)
+        return QStringLiteral("%1 cannot be read: %2").arg(sources.netrcPath, QString::fromLocal8Bit(std::strerror(errno)));
+    QFile file;
+    file.open(handle, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle); // cannot fail on an open handle
+    struct stat status {};
+    if (fstat(handle, &status) != 0 || !S_ISREG(status.st_mode))
+        return QStringLiteral("%1 is not a regular file.").arg(sources.netrcPath);
     const QByteArray text = file.read(kLargestNetrc + 1);
     if (text.size() > kLargestNetrc)
         return QStringLiteral("%1 is over 1 MiB: no .netrc is that long").arg(sources.netrcPath);
     entries = parseNetrc(QString::fromUtf8(text));
-    struct stat status {};
     const bool holdsPassword = std::any_of(entries.begin(), entries.end(), [](const NetrcEntry &e) { return e.password.has_value(); });
     // As ftp does: a password that others may read is no secret any more.
-    if (holdsPassword && fstat(file.handle(), &status) == 0 && (status.st_mode & 077) != 0)
+    if (holdsPassword && (status.st_mode & 077) != 0)
         return QStringLiteral("%1 can be read by others (mode %2): chmod 600 %1").arg(sources.netrcPath, QStringLiteral("%1").arg(status.st_mode & 07777, 4, 8, QChar(u'0')));
     return std::nullopt;
 }
@@ -128,9 +159,16 @@ std::optional<QString> promptWithoutEcho(const QString &prompt)
     return QString::fromUtf8(line);
 }
 
+// USER@HOST as the messages show it: the user name may come from a .netrc, and no escape
+// sequence of it may reach the terminal.
+QString shownLogin(const CheckServer &server)
+{
+    return singleLogLine(server.username + u'@' + server.address);
+}
+
 QString lineBreakMessage(const CheckServer &server)
 {
-    return QStringLiteral("the password for %1@%2 holds a line break.").arg(server.username, server.address);
+    return QStringLiteral("the password for %1 holds a line break.").arg(shownLogin(server));
 }
 
 // Asks once, when the server first wants the password; without a terminal nothing can, and
@@ -138,9 +176,9 @@ QString lineBreakMessage(const CheckServer &server)
 std::function<QString()> passwordPrompt(const CheckServer &server)
 {
     auto asked = std::make_shared<std::optional<QString>>();
-    const QString noPassword = QStringLiteral("no password for %1@%2: put it in ~/.netrc (machine %2 login %1 password ...) or in ORVALIS_PASSWORD.")
-                                   .arg(server.username, server.address);
-    return [asked, noPassword, lineBreak = lineBreakMessage(server), prompt = QStringLiteral("Password for %1@%2: ").arg(server.username, server.address)] {
+    const QString noPassword = QStringLiteral("no password for %1: put it in ~/.netrc (machine %2 login %3 password ...) or in ORVALIS_PASSWORD.")
+                                   .arg(shownLogin(server), singleLogLine(server.address), singleLogLine(server.username));
+    return [asked, noPassword, lineBreak = lineBreakMessage(server), prompt = QStringLiteral("Password for %1: ").arg(shownLogin(server))] {
         if (!asked->has_value())
             *asked = promptWithoutEcho(prompt);
         if (!asked->has_value() || holdsLineBreakOrNul(**asked)) {

@@ -50,8 +50,8 @@ void printModel(const NzbModel &model)
         writeLine(stdout, singleLogLine(queue.entry(position).text()));
 }
 
-// What the load said besides the model, on standard error, each line prefixed with the path so
-// that a call with several NZBs tells whose it is; the exit code of a failure.
+// What the load said besides the model, on standard error, each line but an empty one prefixed
+// with the path so that a call with several NZBs tells whose it is; the exit code of a failure.
 int reportLoad(const QString &path, const NzbLoadResult &result)
 {
     QStringList lines = result.warningLines;
@@ -60,7 +60,7 @@ int reportLoad(const QString &path, const NzbLoadResult &result)
     else if (result.kind == NzbLoadResult::Kind::Failure)
         lines = {QStringLiteral("Error loading NZB: ") + result.boxLines().join(u'\n')};
     for (const QString &line : lines)
-        writeLine(stderr, singleLogLine(path) + QStringLiteral(": ") + line);
+        writeLine(stderr, line.isEmpty() ? line : singleLogLine(path) + QStringLiteral(": ") + line);
     switch (result.kind) {
     case NzbLoadResult::Kind::Loaded: return Success;
     case NzbLoadResult::Kind::ParseError: return ParseFailed;
@@ -137,6 +137,7 @@ struct CheckSetup {
     bool listFiles = false;
     bool statOnly = false;
     repair::IgnoreList ignore; // the files a verdict takes as not needed
+    int sampleCount = 0;
     ConnectionPool *pool = nullptr;
 };
 
@@ -161,6 +162,7 @@ int check(NzbModel &nzb, const QString &path, const CheckSetup &setup)
     CheckRun run(nzb, setup.servers, QLocale().decimalPoint().front()); // as the window writes it
     run.setConnectionOptions(setup.connection);
     run.setFetchForRepair(!setup.statOnly);
+    run.setSampleCount(setup.sampleCount);
     run.setConnectionPool(setup.pool);
     QObject::connect(&run, &CheckRun::logLine, [logStream](const QString &line) { writeLine(logStream, line); });
     QObject::connect(&run, &CheckRun::finished, QCoreApplication::instance(), &QCoreApplication::quit);
@@ -236,6 +238,9 @@ struct ToolOptions {
                                QStringLiteral("Give a server up after it sent nothing for this long while owing a reply; 0 for never (default: Settings.dat's, else 60)."),
                                QStringLiteral("SECONDS")};
     QCommandLineOption statOnly{QStringLiteral("stat-only"), QStringLiteral("Read no article for the repair verdict: estimate it from the NZB alone.")};
+    QCommandLineOption sample{QStringLiteral("sample"),
+                              QStringLiteral("After the last pass, read the bodies of N found articles (0 to %1) to catch servers whose STAT is wrong.").arg(CheckRun::kLargestSample),
+                              QStringLiteral("N")};
     QCommandLineOption ignoreExt{QStringLiteral("ignore-ext"),
                                  QStringLiteral("Files outside every par2 set that the data does not need: extensions or masks with * and ?, "
                                                 "comma-separated; empty for none (default: .nfo, .sfv, .nzb)."),
@@ -250,7 +255,8 @@ struct ToolOptions {
 
     void addTo(QCommandLineParser &parser) const
     {
-        parser.addOptions({dump, namesOnly, now, settings, server, netrc, tls, caFile, pipeline, timeout, statOnly, ignoreExt, files, json, test, nzbget, sabnzbd});
+        parser.addOptions({dump, namesOnly, now, settings, server, netrc, tls, caFile, pipeline, timeout, statOnly, sample, ignoreExt, files, json, test, nzbget,
+                           sabnzbd});
         parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB files to check, one after another."), QStringLiteral("FILE.nzb..."));
     }
 };
@@ -281,6 +287,10 @@ std::optional<QString> readLoadOptions(const QCommandLineParser &parser, const T
     setup.statOnly = parser.isSet(options.statOnly);
     if (parser.isSet(options.ignoreExt))
         setup.ignore = repair::IgnoreList::fromText(parser.value(options.ignoreExt));
+    if (parser.isSet(options.sample) && !parseNumber(parser.value(options.sample), 0, CheckRun::kLargestSample, setup.sampleCount))
+        return QStringLiteral("--sample takes a number from 0 to %1.").arg(CheckRun::kLargestSample);
+    if (setup.statOnly && parser.isSet(options.sample))
+        return QStringLiteral("--sample reads bodies; it does not go with --stat-only.");
     setup.load.namesOnly = parser.isSet(options.namesOnly);
     setup.load.now = QDateTime::currentDateTime();
     if (parser.isSet(options.now)) {

@@ -49,7 +49,8 @@ def row(label, without, with_, note=''):
 
 with tempfile.TemporaryDirectory(prefix='downloader-bench-') as folder:
     posts = [Post(folder, validate.random_trial) for _ in range(count)]
-    hopeless = [post.par2_says() == 'not possible' for post in posts]
+    verdicts = [post.par2_says() for post in posts]
+    hopeless = [verdict == 'not possible' for verdict in verdicts]
     large = Post(folder, par2_set([1000 * 20_000], 200_000, 10, 2, 20_000))
     runs = {}
     for extension in (False, True):
@@ -73,6 +74,13 @@ with tempfile.TemporaryDirectory(prefix='downloader-bench-') as folder:
         f'({statistics.median(post.articles for post in posts):.0f} articles median)')
     row('  longest', *per_run(lambda run: f'{max(w for w, _, _ in run[:-1]):.2f} s'))
     row(f'  NZB of {large.articles:,} articles', *per_run(lambda run: f'{run[-1][0]:.2f} s'))
+    differ = [i for i in kept if both[0][i][1] != both[1][i][1]]
+    Path('bench/out/downloader').mkdir(parents=True, exist_ok=True)
+    for i in differ:  # a post the extension changed the outcome of, kept to be added again
+        nzb = Path(f'bench/out/downloader/{posts[i].folder.name}.nzb')
+        nzb.write_bytes(posts[i].nzb)
+        print(f'{nzb} (par2: {verdicts[i]}): without {both[0][i][1]}, {both[0][i][2]:,} B;'
+              f' with {both[1][i][1]}, {both[1][i][2]:,} B')
     added = [b[0] - a[0] for a, b in zip(*both)]
     print(f'time the extension adds per NZB: median {statistics.median(added[:-1]):.2f} s, longest {max(added[:-1]):.2f} s;'
           f' {added[-1]:.2f} s for {large.articles:,} articles')

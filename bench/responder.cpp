@@ -1,5 +1,6 @@
 // A fast NNTP responder for the check benchmarks, on loopback: greets with "200 ", answers every
-// STAT with "223 0 <id>", QUIT with "205 " and anything else with "500 ". One thread, epoll.
+// STAT with "223 0 <id>", every BODY with a small yEnc body, QUIT with "205 " and anything else
+// with "500 ". One thread, epoll.
 // With a delay it sends each reply that long after its command arrived, however many commands
 // are in flight, as a server far away would.
 //   orvalis-bench-responder [PORT [DELAY_MS]]     (port 0 or none: any free port; printed first)
@@ -44,6 +45,8 @@ void answer(Client &client, std::string &replies)
         const std::string_view line(client.input.data() + start, end - start);
         if (line.substr(0, 5) == "STAT ")
             replies.append("223 0 ").append(line.substr(5)).append("\r\n");
+        else if (line.substr(0, 5) == "BODY ")
+            replies.append("222 0 ").append(line.substr(5)).append("\r\n=ybegin line=128 size=3 name=x\r\n\x8b\x8c\x8d\r\n=yend size=3 crc32=352441c2\r\n.\r\n");
         else if (line == "QUIT")
             replies.append("205 bye\r\n");
         else

@@ -261,7 +261,10 @@ std::vector<repair::PostedFile> CheckRun::postedFiles(const ArticleQueue &missin
     for (qsizetype position = 1; position <= all.count(); ++position) {
         const QueueEntry entry = all.entry(position);
         const SegmentInfo &info = m_nzb.segments()[size_t(entry.segment)];
-        files[size_t(entry.itemIndex - 1)].segments.push_back({info.number, info.bytes, lost[size_t(entry.segment)], entry.segment});
+        repair::PostedFile &file = files[size_t(entry.itemIndex - 1)];
+        file.segments.push_back({info.number, info.bytes, lost[size_t(entry.segment)], entry.segment});
+        const int server = m_foundOn[size_t(entry.segment)];
+        file.doubtful = file.doubtful || (server >= 0 && size_t(server) < m_doubtedServers.size() && m_doubtedServers[size_t(server)]);
     }
     return files;
 }
@@ -321,6 +324,8 @@ void CheckRun::report()
     // running state, with Cancel, until then.
     std::vector<repair::PostedFile> files = postedFiles(m_missingAtEnd);
     m_repair = std::make_unique<RepairCheck>(m_nzb, std::move(files), std::move(m_foundOn), m_servers, m_connectionOptions, m_pool);
+    if (m_sampleOutcome)
+        m_repair->setSampledBodies({m_sampleOutcome->asked, m_sampleOutcome->failed});
     connect(m_repair.get(), &RepairCheck::logLine, this, &CheckRun::log);
     connect(m_repair.get(), &RepairCheck::judged, this, [this](const repair::Judgement &judgement) {
         m_judgement = judgement;

@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QSet>
 
+#include <algorithm>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -57,8 +59,9 @@ public:
     void setFetchForRepair(bool fetch) { m_fetchForRepair = fetch; }
     // Connections are taken from the pool and handed back to it instead of saying QUIT.
     void setConnectionPool(ConnectionPool *pool) { m_pool = pool; }
-    // Bodies of found articles to read after the last pass; 0 reads none.
-    void setSampleCount(int count) { m_sampleCount = count; }
+    // Bodies of found articles to read after the last pass, up to kLargestSample; 0 reads none.
+    static constexpr int kLargestSample = 10000; // they are read one after another
+    void setSampleCount(int count) { m_sampleCount = std::clamp(count, 0, kLargestSample); }
 
     // Asks the whole NZB, whatever an earlier check left.
     void start();

@@ -76,7 +76,10 @@ void CheckRun::handleReply(NntpConnection *connection, const QByteArray &line, N
     connection->untried = false;
     const QByteArray code = replyCode(line);
     if (code == "205 ") {
-        dropConnection(connection, owed.position, kClosedByServer);
+        // A cross-check's article has its answer already: the lost HEAD or BODY only ends.
+        if (owed.crossCheck)
+            m_crossCheck.ended();
+        dropConnection(connection, owed.crossCheck ? 0 : owed.position, kClosedByServer);
         return;
     }
     if (code == "480 " || code == "482 ") {

@@ -1,7 +1,5 @@
 #include "check/RepairCheck.h"
 
-#include "check/ConnectionPool.h"
-#include "check/NntpText.h"
 #include "nzb/LogText.h"
 #include "repair/Yenc.h"
 
@@ -18,25 +16,27 @@ RepairCheck::RepairCheck(const NzbModel &nzb, std::vector<repair::PostedFile> fi
     , m_nzb(nzb)
     , m_files(std::move(files))
     , m_foundOn(std::move(foundOn))
-    , m_servers(servers)
-    , m_options(options)
-    , m_pool(pool)
+    , m_fetcher(nzb.groupName().toUtf8(), servers, options, pool)
 {
+    connect(&m_fetcher, &ArticleFetcher::answered, this, [this](const QByteArray &line, const QByteArray &body) {
+        if (line.startsWith("222 "))
+            bodyArrived(body);
+        else
+            fetchFailed(QString::fromLatin1(line)); // a refusal: the connection serves the next
+    });
+    connect(&m_fetcher, &ArticleFetcher::failed, this, &RepairCheck::fetchFailed);
+    // Sized by the segments listed, not by the part numbers they claim. Sorted stably, so that
+    // the first segment of a number is the one found.
     m_segmentsOfFile.resize(m_files.size());
     for (size_t file = 0; file < m_files.size(); ++file) {
-        std::vector<qsizetype> &parts = m_segmentsOfFile[file];
-        parts.assign(size_t(m_files[file].partCount()) + 1, -1);
-        for (const repair::PostedSegment &segment : m_files[file].segments) {
-            if (parts[size_t(segment.number)] < 0)
-                parts[size_t(segment.number)] = segment.segment;
-        }
+        std::vector<ListedPart> &parts = m_segmentsOfFile[file];
+        for (const repair::PostedSegment &segment : m_files[file].segments)
+            parts.push_back({segment.number, segment.segment});
+        std::stable_sort(parts.begin(), parts.end());
     }
 }
 
-RepairCheck::~RepairCheck()
-{
-    closeConnection();
-}
+RepairCheck::~RepairCheck() = default;
 
 void RepairCheck::start(bool fetch)
 {
@@ -63,10 +63,11 @@ void RepairCheck::start(bool fetch)
 // The server that found the article of that part, when one did.
 std::optional<qsizetype> RepairCheck::foundSegment(int file, int part) const
 {
-    const std::vector<qsizetype> &parts = m_segmentsOfFile[size_t(file)];
-    if (part < 0 || size_t(part) >= parts.size() || parts[size_t(part)] < 0 || m_foundOn[size_t(parts[size_t(part)])] < 0)
+    const std::vector<ListedPart> &parts = m_segmentsOfFile[size_t(file)];
+    const auto listed = std::lower_bound(parts.begin(), parts.end(), ListedPart{part, -1});
+    if (listed == parts.end() || listed->number != part || m_foundOn[size_t(listed->segment)] < 0)
         return std::nullopt;
-    return parts[size_t(part)];
+    return listed->segment;
 }
 
 // Posting tools cut a whole post into articles of one size: the first part of any file of more
@@ -75,16 +76,17 @@ void RepairCheck::planPartSize()
 {
     std::optional<Fetch> later;
     for (size_t file = 0; file < m_files.size(); ++file) {
-        const int parts = m_files[file].partCount();
-        for (int part = 1; part <= parts && parts > 1; ++part) {
-            if (!foundSegment(int(file), part))
+        if (m_files[file].partCount() <= 1)
+            continue;
+        for (const ListedPart &listed : m_segmentsOfFile[file]) {
+            if (!foundSegment(int(file), listed.number))
                 continue;
-            if (part == 1) {
+            if (listed.number == 1) {
                 m_fetches.push_back({int(file), 1, Purpose::PartSize});
                 return;
             }
             if (!later)
-                later = Fetch{int(file), part, Purpose::PartSize};
+                later = Fetch{int(file), listed.number, Purpose::PartSize};
             break;
         }
     }
@@ -132,7 +134,7 @@ void RepairCheck::fetchNext()
 {
     if (m_fetches.empty()) {
         if (m_set >= 0)
-            m_facts[m_set].description = par2::ReadPackets(m_par2Bytes);
+            readDescription();
         if (m_setsLeft.empty()) {
             judge();
             return;
@@ -145,78 +147,22 @@ void RepairCheck::fetchNext()
         }
     }
     const Fetch &fetch = m_fetches.front();
-    const int server = m_foundOn[size_t(*foundSegment(fetch.file, fetch.part))];
-    if (m_connection && m_connectionServer == server && m_connection->asking) {
-        askBody();
-        return;
-    }
-    closeConnection();
-    openConnection(server);
+    const qsizetype segment = *foundSegment(fetch.file, fetch.part);
+    m_fetcher.ask(m_foundOn[size_t(segment)], m_nzb.articleQueue().entry(segment + 1).messageId, ArticleFetcher::Command::Body);
 }
 
-void RepairCheck::openConnection(int server, bool fresh)
+// Files that need more source blocks than a PAR2 set can have make the par2 file unreadable; a
+// volume would only repeat its claims, so the verdict is estimated without either.
+void RepairCheck::readDescription()
 {
-    const CheckServer &checkServer = m_servers[size_t(server)];
-    m_connectionServer = server;
-    NntpConnection *kept = m_pool && !fresh ? m_pool->take(checkServer, this) : nullptr;
-    m_connection = kept ? kept : new NntpConnection(this);
-    connect(m_connection, &NntpConnection::replyReceived, this, &RepairCheck::handleReply);
-    connect(m_connection, &NntpConnection::unexpectedLine, this, [this](const QByteArray &line) { connectionLost(QString::fromLatin1(line)); });
-    connect(m_connection, &NntpConnection::closedByServer, this, [this] { connectionLost(QStringLiteral("the server closed the connection")); });
-    connect(m_connection, &NntpConnection::failed, this, [this](int, const QString &description) { connectionLost(description); });
-    if (kept) {
-        askBody(); // logged in already
-        return;
+    par2::SetDescription description = par2::ReadPackets(m_par2Bytes);
+    if (description.complete() && description.tooManySourceBlocks()) {
+        if (!std::exchange(m_failureLogged, true))
+            Q_EMIT logLine(QStringLiteral("Could not read the par2 index: it needs more than %1 source blocks.")
+                               .arg(par2::kMostSourceBlocks));
+        description = {};
     }
-    ConnectionOptions options = m_options;
-    options.tls = checkServer.tls;
-    m_connection->open(checkServer.address, quint16(checkServer.port), options);
-}
-
-// A connection from the pool that ends before it answered anything was dead while it waited:
-// it costs only itself, and a new one asks the same.
-void RepairCheck::connectionLost(const QString &reason)
-{
-    if (!m_connection->untried) {
-        fetchFailed(reason);
-        return;
-    }
-    const int server = m_connectionServer;
-    closeConnection(false);
-    openConnection(server, true);
-}
-
-void RepairCheck::askBody()
-{
-    const Fetch &fetch = m_fetches.front();
-    const QByteArrayView id = m_nzb.articleQueue().entry(*foundSegment(fetch.file, fetch.part) + 1).messageId;
-    m_connection->send(QByteArray("BODY <") + id.toByteArray() + '>', {NntpConnection::Awaiting::BodyReply, 0});
-}
-
-void RepairCheck::handleReply(const QByteArray &line, NntpConnection::Owed owed)
-{
-    using Awaiting = NntpConnection::Awaiting;
-    const QByteArray code = line.left(4);
-    const CheckServer &server = m_servers[size_t(m_connectionServer)];
-    m_connection->untried = false;
-    if (owed.reply == Awaiting::BodyReply && code == "222 ") {
-        bodyArrived(m_connection->takeBody());
-    } else if (owed.reply == Awaiting::BodyReply && code == "412 " && m_connection->groupSelected) {
-        fetchFailed(QStringLiteral("The server asks for a newsgroup again after selecting it.")); // else it would loop for ever
-    } else if (owed.reply == Awaiting::BodyReply && code == "412 " && isSendableGroup(m_nzb.groupName().toUtf8())) {
-        m_connection->send(QByteArray("GROUP ") + m_nzb.groupName().toUtf8(), {Awaiting::GroupReply, 0});
-    } else if (owed.reply == Awaiting::GroupReply && code == "211 ") {
-        m_connection->groupSelected = true;
-        askBody();
-    } else {
-        const auto step = m_connection->takeLoginReply(owed.reply, code, server.username, [&server] { return server.passwordWhenAsked(); });
-        if (step == NntpConnection::LoginStep::NotTaken && owed.reply == Awaiting::BodyReply && m_connection->asking)
-            fetchFailed(QString::fromLatin1(line), false); // a refusal: the connection serves the next
-        else if (step == NntpConnection::LoginStep::NotTaken)
-            fetchFailed(QString::fromLatin1(line));
-        else if (step == NntpConnection::LoginStep::Done && !std::exchange(m_connection->asking, true))
-            askBody();
-    }
+    m_facts[m_set].description = std::move(description);
 }
 
 void RepairCheck::bodyArrived(QByteArray body)
@@ -224,12 +170,12 @@ void RepairCheck::bodyArrived(QByteArray body)
     const Fetch fetch = m_fetches.front();
     auto decoded = yenc::DecodeBody(body);
     if (const QString *error = std::get_if<QString>(&decoded)) {
-        fetchFailed(*error, false);
+        fetchFailed(*error);
         return;
     }
     yenc::DecodedPart &part = std::get<yenc::DecodedPart>(decoded);
     if (fetch.purpose != Purpose::PartSize && part.fileSize > kLargestPar2File) {
-        fetchFailed(QStringLiteral("the par2 file is over 64 MiB"), false);
+        fetchFailed(QStringLiteral("the par2 file is over 64 MiB"));
         return;
     }
     m_fetches.pop_front();
@@ -254,10 +200,8 @@ void RepairCheck::bodyArrived(QByteArray body)
 
 // A par2 file that cannot be read is given up, the index for a volume; the verdict is then
 // estimated. An article read only for its size costs nothing when it fails.
-void RepairCheck::fetchFailed(const QString &reason, bool connectionLost)
+void RepairCheck::fetchFailed(const QString &reason)
 {
-    if (connectionLost)
-        closeConnection(false);
     const Fetch failed = m_fetches.front();
     m_fetches.pop_front();
     if (failed.purpose != Purpose::PartSize) {
@@ -271,25 +215,12 @@ void RepairCheck::fetchFailed(const QString &reason, bool connectionLost)
     fetchNext();
 }
 
-void RepairCheck::closeConnection(bool keep)
-{
-    if (!m_connection)
-        return;
-    if (keep && m_pool) {
-        m_pool->give(m_servers[size_t(m_connectionServer)], std::exchange(m_connection, nullptr));
-        return;
-    }
-    m_connection->quitAndClose();
-    m_connection->deleteLater();
-    m_connection = nullptr;
-}
-
 void RepairCheck::judge()
 {
-    closeConnection();
+    m_fetcher.release();
     for (size_t set = 0; set < m_grouping.sets.size() && m_decodedBytes > 0; ++set) {
         m_facts[int(set)].partSize = m_partSize;
         m_facts[int(set)].bytesPerDecodedByte = double(m_articleBytes) / double(m_decodedBytes);
     }
-    Q_EMIT judged(repair::Judge(m_files, m_grouping, m_facts));
+    Q_EMIT judged(repair::Judge(m_files, m_grouping, m_facts, m_sampled));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/ArticleFetcher.h"
 #include "check/CheckRun.h"
 #include "repair/RepairVerdict.h"
 
@@ -23,6 +24,8 @@ public:
 
     // Fetches nothing when `fetch` is false; judges from the NZB alone.
     void start(bool fetch);
+    // The bodies sampled after the passes, when some failed: they put the doubtful files' sets in doubt.
+    void setSampledBodies(repair::SampledBodies sampled) { m_sampled = sampled; }
 
 Q_SIGNALS:
     void logLine(const QString &line);
@@ -30,6 +33,11 @@ Q_SIGNALS:
 
 private:
     enum class Purpose { Index, Volume, PartSize };
+    struct ListedPart {
+        int number;
+        qsizetype segment;
+        bool operator<(const ListedPart &other) const { return number < other.number; }
+    };
     struct Fetch {
         int file;       // position in the posted files
         int part;       // part number
@@ -41,24 +49,17 @@ private:
     void planVolume(const repair::Par2Set &set);
     void planPartSize();
     void fetchNext();
-    void askBody();
-    void handleReply(const QByteArray &line, NntpConnection::Owed owed);
+    void readDescription();
     void bodyArrived(QByteArray body);
-    void fetchFailed(const QString &reason, bool connectionLost = true);
-    void openConnection(int server, bool fresh = false);
-    void connectionLost(const QString &reason);
-    // Hands the connection back to the pool when it may serve again, else says QUIT.
-    void closeConnection(bool keep = true);
+    void fetchFailed(const QString &reason);
     void judge();
     std::optional<qsizetype> foundSegment(int file, int part) const;
 
     const NzbModel &m_nzb;
     const std::vector<repair::PostedFile> m_files;
     const std::vector<int> m_foundOn;
-    std::vector<std::vector<qsizetype>> m_segmentsOfFile; // per posted file: segment by part number
-    const std::vector<CheckServer> &m_servers;
-    const ConnectionOptions m_options;
-    ConnectionPool *const m_pool;
+    std::vector<std::vector<ListedPart>> m_segmentsOfFile; // per posted file, by part number
+    ArticleFetcher m_fetcher;
 
     repair::Grouping m_grouping;
     std::map<int, repair::FetchedFacts> m_facts;
@@ -70,6 +71,5 @@ private:
     qint64 m_articleBytes = 0; // NZB sizes of the articles read
     qint64 m_decodedBytes = 0; // and what they decoded to
     bool m_failureLogged = false;
-    NntpConnection *m_connection = nullptr;
-    int m_connectionServer = -1;
+    repair::SampledBodies m_sampled;
 };

@@ -70,8 +70,9 @@ void ServerTest::cancel()
     }
 }
 
-// The editor's own checks, and the port after its rules. The test needs no nickname; a
-// password that is asked for when the server wants one counts as given.
+// The values the editor asks for, and the port after its rules. The test needs no nickname; a
+// password that is asked for when the server wants one counts as given. Control characters are
+// tried as a check would try them: the editor refuses them only because Settings.dat cannot hold them.
 QString ServerTest::inputProblem()
 {
     m_server.address = m_server.address.trimmed();
@@ -82,7 +83,7 @@ QString ServerTest::inputProblem()
     input.authentication = m_login;
     input.username = m_server.username;
     input.password = m_server.password.isEmpty() && m_server.askPassword ? QStringLiteral("asked") : m_server.password;
-    if (QString problem = editor::firstInputProblem(input, true, 0); !problem.isEmpty())
+    if (QString problem = editor::missingValueProblem(input); !problem.isEmpty())
         return problem;
     if (holdsLineBreakOrNul(m_server.username) || holdsLineBreakOrNul(m_server.password))
         return QStringLiteral("The user name or the password holds a line break.");
@@ -283,6 +284,7 @@ void ServerTest::end(bool allWorked)
 
 QString ServerTest::where() const
 {
-    const QString host = m_server.address.contains(u':') ? u'[' + m_server.address + u']' : m_server.address;
+    const QString address = singleLogLine(m_server.address); // from Settings.dat or a command line, as it is
+    const QString host = address.contains(u':') ? u'[' + address + u']' : address;
     return host + u':' + QString::number(m_port);
 }

@@ -1,15 +1,18 @@
 // The settings reader on any bytes; what it reads, written and read again, must come back alike.
 
 #include "FuzzCheck.h"
+#include "nzb/LogText.h"
 #include "settings/SettingsFile.h"
 
 #include <cstdint>
 
 namespace {
 
+// A control character is written as a blank, but in the login and the password.
 bool sameServer(const ServerRecord &a, const ServerRecord &b)
 {
-    return a.nickname == b.nickname && a.address == b.address && a.port == b.port && a.threads == b.threads
+    const auto blanked = [](const QString &text) { return singleLogLine(text).trimmed(); };
+    return blanked(a.nickname) == b.nickname && blanked(a.address) == b.address && blanked(a.port) == b.port && blanked(a.threads) == b.threads
         && a.username == b.username && a.rowKey == b.rowKey && a.checked == b.checked;
 }
 

@@ -57,18 +57,24 @@ void readBody(QByteArrayView type, QByteArrayView body, qint64 packetSize, SetDe
 
 } // namespace
 
-SetDescription ReadPackets(QByteArrayView bytes)
+SetDescription ReadPackets(QByteArrayView bytes, qint64 *hashedBytes)
 {
     SetDescription set;
     std::set<QByteArray> seen;
+    // Damaged headers may each claim the rest of the bytes: checking every one would take
+    // quadratic time, so a packet whose MD5 would overrun the budget is skipped as damaged.
+    const qint64 budget = 2 * qint64(bytes.size());
+    qint64 hashed = 0;
     qsizetype at = 0;
     while ((at = bytes.indexOf(kMagic, at)) >= 0 && bytes.size() - at >= kHeaderSize) {
         const quint64 length = littleEndian64(bytes, at + 8);
-        if (length < quint64(kHeaderSize) || length % 4 != 0 || length > quint64(bytes.size() - at)) {
+        if (length < quint64(kHeaderSize) || length % 4 != 0 || length > quint64(bytes.size() - at)
+            || hashed + qint64(length) - 32 > budget) {
             at += kMagic.size();
             continue;
         }
         const QByteArrayView packet = bytes.sliced(at, qsizetype(length));
+        hashed += packet.size() - 32;
         if (QCryptographicHash::hash(packet.sliced(32), QCryptographicHash::Md5) != packet.sliced(16, 16)) {
             at += kMagic.size();
             continue;
@@ -76,33 +82,56 @@ SetDescription ReadPackets(QByteArrayView bytes)
         readBody(packet.sliced(48, 16), packet.sliced(kHeaderSize), qint64(length), set, seen);
         at += qsizetype(length);
     }
+    if (hashedBytes)
+        *hashedBytes = hashed;
     return set;
 }
 
-int CriticalCopies(int blocks)
+int CriticalCopies(qint64 blocks)
 {
     int copies = 1;
-    for (int n = blocks; n > 1; n /= 2)
+    for (qint64 n = blocks; n > 1; n /= 2)
         ++copies;
     return copies;
 }
 
-std::vector<qint64> RecoveryPacketOffsets(const SetDescription &set, int blocks)
+RecoveryPacketOffsets::RecoveryPacketOffsets(const SetDescription &set, qint64 blocks)
+    : m_packetSize(set.recoveryPacketSize())
+    , m_blocks(blocks)
+    , m_criticalPackets(CriticalCopies(blocks) * qint64(set.criticalPacketSizes.size()))
 {
-    std::vector<qint64> offsets;
-    if (blocks <= 0)
-        return offsets;
-    const std::vector<qint64> &critical = set.criticalPacketSizes;
-    const qint64 kinds = qint64(critical.size());
-    const qint64 total = CriticalCopies(blocks) * kinds;
-    qint64 offset = 0;
-    for (qint64 j = 0; j < blocks; ++j) {
-        offsets.push_back(offset);
-        offset += set.sliceSize + kRecoveryPacketOverhead;
-        for (qint64 t = j * total / blocks; t < (j + 1) * total / blocks; ++t)
-            offset += critical[size_t(t % kinds)];
+    m_criticalBefore.push_back(0);
+    for (const qint64 size : set.criticalPacketSizes)
+        m_criticalBefore.push_back(m_criticalBefore.back() + size);
+}
+
+qint64 RecoveryPacketOffsets::operator[](qint64 j) const
+{
+    // Before packet j lie j recovery packets and the first floor(j * T / n) of the T critical
+    // packets the copies make: whole copies, then the start of one.
+    const qint64 kinds = qint64(m_criticalBefore.size()) - 1;
+    __int128 offset = __int128(j) * m_packetSize;
+    if (kinds > 0) {
+        const qint64 critical = qint64(__int128(j) * m_criticalPackets / m_blocks);
+        offset += __int128(critical / kinds) * m_criticalBefore.back() + m_criticalBefore[size_t(critical % kinds)];
     }
-    return offsets;
+    return Saturated(offset);
+}
+
+bool SetDescription::tooManySourceBlocks() const
+{
+    if (sliceSize <= 0)
+        return false; // no main packet: nothing is cut into slices
+    qint64 blocks = 0;
+    for (const FileDescription &file : files) {
+        if (file.length < 0)
+            return true;
+        const qint64 fileBlocks = file.length / sliceSize + (file.length % sliceSize != 0 ? 1 : 0);
+        if (fileBlocks > kMostSourceBlocks - blocks)
+            return true;
+        blocks += fileBlocks;
+    }
+    return false;
 }
 
 qint64 SetDescription::criticalSize() const
@@ -110,10 +139,10 @@ qint64 SetDescription::criticalSize() const
     return std::accumulate(criticalPacketSizes.begin(), criticalPacketSizes.end(), qint64(0));
 }
 
-qint64 VolumeSize(const SetDescription &set, int blocks)
+qint64 VolumeSize(const SetDescription &set, qint64 blocks)
 {
-    return blocks * (set.sliceSize + kRecoveryPacketOverhead) + (blocks > 0 ? CriticalCopies(blocks) : 1) * set.criticalSize()
-           + set.creatorPacketSize;
+    return Saturated(__int128(blocks) * set.recoveryPacketSize()
+                     + __int128(blocks > 0 ? CriticalCopies(blocks) : 1) * set.criticalSize() + set.creatorPacketSize);
 }
 
 } // namespace par2

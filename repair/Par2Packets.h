@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -12,6 +13,15 @@ namespace par2 {
 
 // A recovery packet holds its header (64 bytes), its exponent (4) and one slice.
 constexpr qint64 kRecoveryPacketOverhead = 64 + 4;
+// The most source blocks a PAR2 set can have.
+constexpr qint64 kMostSourceBlocks = 32768;
+
+// A volume's name may claim any block count: the sizes it multiplies stop at the largest
+// qint64, past every article an NZB can list, instead of overflowing.
+inline qint64 Saturated(__int128 size)
+{
+    return size > std::numeric_limits<qint64>::max() ? std::numeric_limits<qint64>::max() : qint64(size);
+}
 
 struct FileDescription {
     QByteArray id;
@@ -33,21 +43,37 @@ struct SetDescription {
     bool complete() const { return sliceSize > 0 && qint64(files.size()) == fileCount; }
     // The bytes of one copy of the critical packets.
     qint64 criticalSize() const;
+    // The bytes of a recovery packet; the index may claim a slice size near 2^63.
+    qint64 recoveryPacketSize() const { return Saturated(__int128(sliceSize) + kRecoveryPacketOverhead); }
     bool madeByPar2cmdline() const { return creator.contains(QLatin1String("par2cmdline")); }
+    // Its files need more than kMostSourceBlocks slices in all, or one claims a length past 2^63.
+    bool tooManySourceBlocks() const;
 };
 
 // Reads every whole packet of `bytes` whose MD5 is right; a damaged or cut packet is skipped.
-// Critical packets repeated in a volume are kept once.
-SetDescription ReadPackets(QByteArrayView bytes);
+// Critical packets repeated in a volume are kept once. The bytes hashed never exceed twice
+// those given; `hashedBytes`, when given, receives their count.
+SetDescription ReadPackets(QByteArrayView bytes, qint64 *hashedBytes = nullptr);
 
 // Where each recovery packet of a volume of `blocks` blocks, as par2cmdline writes it, begins.
-// Copies of the critical packets follow the recovery packets, spread evenly among them.
-std::vector<qint64> RecoveryPacketOffsets(const SetDescription &set, int blocks);
+// Copies of the critical packets follow the recovery packets, spread evenly among them. Worked
+// out per packet, as a volume's name may claim any count.
+class RecoveryPacketOffsets
+{
+public:
+    RecoveryPacketOffsets(const SetDescription &set, qint64 blocks);
+    // Of packet `j`, from 0 to blocks - 1.
+    qint64 operator[](qint64 j) const;
+
+private:
+    std::vector<qint64> m_criticalBefore; // per packet of one copy: the bytes of the copy before it
+    qint64 m_packetSize, m_blocks, m_criticalPackets;
+};
 
 // The decoded size of such a volume.
-qint64 VolumeSize(const SetDescription &set, int blocks);
+qint64 VolumeSize(const SetDescription &set, qint64 blocks);
 
 // The copies of the critical packets par2cmdline writes into a volume of `blocks` blocks.
-int CriticalCopies(int blocks);
+int CriticalCopies(qint64 blocks);
 
 } // namespace par2

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <set>
 
 namespace repair {
 namespace {
@@ -12,7 +11,8 @@ namespace {
 using par2::kRecoveryPacketOverhead;
 constexpr qint64 kCreatorPacketEstimate = 64 + 40;
 
-qint64 ceilDiv(qint64 a, qint64 b) { return b > 0 ? (a + b - 1) / b : 0; }
+// Not (a + b - 1) / b: an index may claim lengths near 2^63.
+qint64 ceilDiv(qint64 a, qint64 b) { return b > 0 ? a / b + (a % b > 0 ? 1 : 0) : 0; }
 qint64 padded4(qint64 n) { return ceilDiv(n, 4) * 4; }
 
 // Where a volume made by another tool than par2cmdline keeps its critical packets is not known:
@@ -70,25 +70,50 @@ qint64 fittingPartSize(qint64 length, int parts, qint64 partSize)
     return std::clamp(partSize, ceilDiv(length, parts), qMax<qint64>((length - 1) / (parts - 1), 1));
 }
 
+// Sorted, with ranges that overlap or touch made one.
+std::vector<Range> joined(std::vector<Range> ranges)
+{
+    const auto byLow = [](const Range &a, const Range &b) { return a.low < b.low; };
+    if (!std::is_sorted(ranges.begin(), ranges.end(), byLow))
+        std::sort(ranges.begin(), ranges.end(), byLow);
+    std::vector<Range> result;
+    for (const Range &range : ranges) {
+        if (!result.empty() && range.low <= result.back().high + 1)
+            result.back().high = qMax(result.back().high, range.high);
+        else
+            result.push_back(range);
+    }
+    return result;
+}
+
+// The numbers the ranges cover, each once.
+qint64 coveredCount(std::vector<Range> ranges)
+{
+    qint64 count = 0;
+    for (const Range &range : joined(std::move(ranges)))
+        count += range.high - range.low + 1;
+    return count;
+}
+
 std::vector<Span> missingSpans(const PostedFile &file, qint64 length, qint64 partSize)
 {
     std::vector<Span> spans;
-    for (const int part : file.missingParts()) {
-        const qint64 offset = qint64(part - 1) * partSize;
-        if (offset < length)
-            spans.push_back({offset, qMin(partSize, length - offset)});
+    for (const Range &parts : file.missingParts()) {
+        const qint64 offset = (parts.low - 1) * partSize;
+        if (offset >= length)
+            continue;
+        const qint64 end = partSize > 0 && parts.high > (length - 1) / partSize ? length : parts.high * partSize;
+        spans.push_back({offset, end - offset});
     }
     return spans;
 }
 
 qint64 damagedBlocks(const std::vector<Span> &spans, qint64 sliceSize)
 {
-    std::set<qint64> blocks;
-    for (const Span &span : spans) {
-        for (qint64 block = span.offset / sliceSize; block <= (span.offset + span.length - 1) / sliceSize; ++block)
-            blocks.insert(block);
-    }
-    return qint64(blocks.size());
+    std::vector<Range> blocks;
+    for (const Span &span : spans)
+        blocks.push_back({span.offset / sliceSize, (span.offset + span.length - 1) / sliceSize});
+    return coveredCount(std::move(blocks));
 }
 
 // The critical packets par2cmdline would write for these files, when the index was not read.
@@ -106,24 +131,53 @@ par2::SetDescription estimatedDescription(qint64 sliceSize, const std::vector<Po
     return description;
 }
 
-std::vector<qint64> packetOffsets(const par2::SetDescription &description, int blocks, Layout layout)
+// Where a volume's recovery packets begin under a layout; they grow with the packet's index.
+class PacketOffsets
 {
-    if (layout == Layout::Interleaved)
-        return par2::RecoveryPacketOffsets(description, blocks);
-    const qint64 before = layout == Layout::CriticalFirst ? par2::CriticalCopies(blocks) * description.criticalSize() : 0;
-    std::vector<qint64> offsets;
-    for (int j = 0; j < blocks; ++j)
-        offsets.push_back(before + j * (description.sliceSize + kRecoveryPacketOverhead));
-    return offsets;
-}
+public:
+    PacketOffsets(const par2::SetDescription &description, qint64 blocks, Layout layout)
+        : m_interleaved(description, blocks)
+        , m_blocks(blocks)
+        , m_layout(layout)
+        , m_packetSize(description.recoveryPacketSize())
+        , m_before(layout == Layout::CriticalFirst ? __int128(par2::CriticalCopies(blocks)) * description.criticalSize() : 0)
+    {
+    }
+
+    qint64 operator[](qint64 j) const
+    {
+        return m_layout == Layout::Interleaved ? m_interleaved[j] : par2::Saturated(m_before + __int128(j) * m_packetSize);
+    }
+
+    // The packets that begin before `position`, found by bisection.
+    qint64 countBefore(qint64 position) const
+    {
+        qint64 low = 0, high = m_blocks;
+        while (low < high) {
+            const qint64 middle = low + (high - low) / 2;
+            if ((*this)[middle] < position)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        return low;
+    }
+
+private:
+    par2::RecoveryPacketOffsets m_interleaved;
+    qint64 m_blocks;
+    Layout m_layout;
+    qint64 m_packetSize;
+    __int128 m_before;
+};
 
 // A "-" name's end is exclusive for some tools and inclusive for others: with the critical packets
 // known, the count whose volume size comes closest to the decoded size; with them guessed, the
 // reading the assumption takes; for a name that is no range, the most that fit.
-int dashVolumeBlocks(const VolumeName &name, const par2::SetDescription &description, qint64 decoded, bool guessed, bool inclusiveEnd)
+qint64 dashVolumeBlocks(const VolumeName &name, const par2::SetDescription &description, qint64 decoded, bool guessed, bool inclusiveEnd)
 {
     if (name.end < name.first)
-        return int(decoded / (description.sliceSize + kRecoveryPacketOverhead));
+        return decoded / description.recoveryPacketSize();
     if (guessed)
         return name.end - name.first + (inclusiveEnd ? 1 : 0);
     const int exclusive = name.end - name.first;
@@ -321,22 +375,24 @@ private:
     {
         const auto name = ParseVolumeName(volume.name);
         const qint64 decoded = estimatedLength(volume, partSize, assumption.ratio);
-        const int blocks = name->blocks ? *name->blocks : dashVolumeBlocks(*name, description, decoded, !knownCritical(), assumption.inclusiveEnd);
+        const qint64 blocks = name->blocks ? *name->blocks : dashVolumeBlocks(*name, description, decoded, !knownCritical(), assumption.inclusiveEnd);
         const qint64 length = par2::VolumeSize(description, blocks);
         const std::vector<Span> spans = missingSpans(volume, length, volume.partCount() > 1 ? partSize : length);
         if (spans.empty())
             return blocks;
         // Where every file is shorter than a slice, a recovery slice ends in zeros, and a volume
         // downloaded with zeros for its missing articles keeps a packet damaged only there.
-        const qint64 meaningful = qMin(sliceSize, longestLength);
-        qint64 intact = 0;
-        for (const qint64 offset : packetOffsets(description, blocks, assumption.layout)) {
-            const qint64 end = offset + meaningful + kRecoveryPacketOverhead;
-            intact += std::none_of(spans.begin(), spans.end(), [&](const Span &span) {
-                return span.offset < end && offset < span.offset + span.length;
-            });
+        const qint64 reach = par2::Saturated(__int128(qMin(sliceSize, longestLength)) + kRecoveryPacketOverhead);
+        // A span damages the packets that begin before its end and reach past its start.
+        const PacketOffsets offsets(description, blocks, assumption.layout);
+        std::vector<Range> damaged;
+        for (const Span &span : spans) {
+            const qint64 first = offsets.countBefore(span.offset - reach + 1);
+            const qint64 end = offsets.countBefore(span.offset + span.length);
+            if (first < end)
+                damaged.push_back({first, end - 1});
         }
-        return intact;
+        return blocks - coveredCount(std::move(damaged));
     }
 
     const std::vector<PostedFile> &m_files;
@@ -449,22 +505,27 @@ int PostedFile::partCount() const
     return parts;
 }
 
-std::vector<int> PostedFile::missingParts() const
+std::vector<Range> PostedFile::missingParts() const
 {
-    const int count = partCount();
-    std::vector<bool> listed(size_t(count) + 1, false);
-    std::vector<int> parts;
+    std::vector<Range> parts;
+    std::vector<int> listed;
+    listed.reserve(segments.size());
     for (const PostedSegment &segment : segments) {
-        if (segment.number >= 1)
-            listed[size_t(segment.number)] = true;
+        listed.push_back(segment.number);
         if (segment.missing)
-            parts.push_back(segment.number);
+            parts.push_back({segment.number, segment.number});
     }
-    for (int part = 1; part <= count; ++part) {
-        if (!listed[size_t(part)])
-            parts.push_back(part);
+    if (!std::is_sorted(listed.begin(), listed.end()))
+        std::sort(listed.begin(), listed.end());
+    qint64 next = 1; // the first part after those listed so far
+    for (const int number : listed) {
+        if (number > next)
+            parts.push_back({next, number - 1});
+        next = qMax<qint64>(next, qint64(number) + 1);
     }
-    return parts;
+    if (const int count = partCount(); next <= count)
+        parts.push_back({next, count});
+    return joined(std::move(parts));
 }
 
 bool LostArticles(const PostedFile &file)
@@ -484,6 +545,8 @@ QString SetVerdict::line() const
         return repair + QStringLiteral("not possible, %1 recovery block(s) short (needs %2, %3 available).")
                             .arg(needed.low - available.high).arg(needed.low).arg(available.high);
     case Uncertain:
+        if (statWrong.failed > 0)
+            return repair + QStringLiteral("uncertain, STAT was wrong for %1 of %2 sampled article(s).").arg(statWrong.failed).arg(statWrong.sampled);
         return repair + QStringLiteral("uncertain, needs %1 to %2 of %3 recovery block(s).")
                             .arg(needed.low).arg(needed.high).arg(rangeText(available));
     case Unknown:
@@ -531,7 +594,26 @@ QString Judgement::worstLine() const
     return worst == verdicts.end() ? QString() : worst->line();
 }
 
-Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, const std::map<int, FetchedFacts> &facts,
+namespace {
+
+// A promise rests on STAT; where STAT was wrong for a server that found some of the set's
+// articles, the set can be promised nothing.
+void doubt(SetVerdict &verdict, bool holdsDoubtful, SampledBodies sampled)
+{
+    if (!holdsDoubtful || sampled.failed == 0 || (verdict.kind != SetVerdict::NotNeeded && verdict.kind != SetVerdict::Possible))
+        return;
+    verdict.kind = SetVerdict::Uncertain;
+    verdict.statWrong = {sampled.asked, sampled.failed};
+}
+
+bool anyDoubtful(const std::vector<PostedFile> &files, const std::vector<int> &positions)
+{
+    return std::any_of(positions.begin(), positions.end(), [&files](int file) { return files[size_t(file)].doubtful; });
+}
+
+} // namespace
+
+Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, const std::map<int, FetchedFacts> &facts, SampledBodies sampled,
                 const IgnoreList &ignore)
 {
     Judgement judgement;
@@ -548,6 +630,8 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
         for (const int file : members.data)
             covered[size_t(file)] = true;
         SetVerdict verdict = judgeSet(files, grouping.sets[i], members, setFacts);
+        const Par2Set &set = grouping.sets[i];
+        doubt(verdict, anyDoubtful(files, members.data) || anyDoubtful(files, set.volumes) || (set.index >= 0 && files[size_t(set.index)].doubtful), sampled);
         if (grouping.sets.size() > 1)
             verdict.setName = grouping.sets[i].name;
         judgement.verdicts.push_back(verdict);
@@ -556,8 +640,10 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
         if (outside[file] && !covered[file] && LostArticles(files[file]))
             (ignore.matches(files[file].name) ? judgement.notNeeded : judgement.notCovered) << files[file].name;
     }
-    if (grouping.sets.empty())
-        judgement.verdicts.push_back({judgement.notCovered.isEmpty() ? SetVerdict::NotNeeded : SetVerdict::Unknown, {}, {}, {}});
+    if (grouping.sets.empty()) {
+        judgement.verdicts.push_back({judgement.notCovered.isEmpty() ? SetVerdict::NotNeeded : SetVerdict::Unknown, {}, {}, {}, {}});
+        doubt(judgement.verdicts.back(), std::any_of(files.begin(), files.end(), [](const PostedFile &file) { return file.doubtful; }), sampled);
+    }
     return judgement;
 }
 

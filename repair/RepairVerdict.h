@@ -14,6 +14,11 @@
 // Whether a post will be complete after par2 repair, counted in blocks.
 namespace repair {
 
+struct Range {
+    qint64 low = 0;
+    qint64 high = 0;
+};
+
 struct PostedSegment {
     int number = 0;    // the part number
     qint64 bytes = 0;  // the article's size as the NZB gives it; 0 when unknown
@@ -25,10 +30,12 @@ struct PostedFile {
     QString name;      // from the subject
     int announced = 0; // parts the subject announces; 0: no counter
     std::vector<PostedSegment> segments;
+    bool doubtful = false; // some article was found by a server whose sampled body failed
 
     int partCount() const;
-    // Part numbers the servers lack, and those announced but not listed.
-    std::vector<int> missingParts() const;
+    // Part numbers the servers lack, and those announced but not listed, as sorted ranges that
+    // neither touch nor overlap: a subject may announce two billion parts.
+    std::vector<Range> missingParts() const;
 };
 
 // What the check read for a set: its critical packets and the post's article size.
@@ -38,17 +45,17 @@ struct FetchedFacts {
     std::optional<double> bytesPerDecodedByte; // measured on the articles read
 };
 
-struct Range {
-    qint64 low = 0;
-    qint64 high = 0;
-};
-
 struct SetVerdict {
     enum Kind { NotNeeded, Possible, NotPossible, Uncertain, Unknown };
     Kind kind = NotNeeded;
     QString setName; // empty when the post has one set, or none
     Range needed;
     Range available;
+    // Bodies sampled and failed, when they leave this set's "not needed" or "possible" in doubt.
+    struct {
+        int sampled = 0;
+        int failed = 0;
+    } statWrong;
 
     QString line() const;
 };
@@ -73,9 +80,16 @@ struct Judgement {
     QString worstLine() const;
 };
 
-// `facts` is keyed by the set's position in `grouping.sets`.
+// The bodies read after the check, and how many of them failed.
+struct SampledBodies {
+    int asked = 0;
+    int failed = 0;
+};
+
+// `facts` is keyed by the set's position in `grouping.sets`. A set that holds a doubtful file is
+// promised nothing when a sampled body failed.
 Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping,
-                const std::map<int, FetchedFacts> &facts, const IgnoreList &ignore = IgnoreList::inEffect());
+                const std::map<int, FetchedFacts> &facts, SampledBodies sampled = {}, const IgnoreList &ignore = IgnoreList::inEffect());
 
 // Some article of the files is missing on the servers or not listed.
 bool LostArticles(const PostedFile &file);

@@ -1,5 +1,6 @@
 #include "servers/ServerEditorRules.h"
 
+#include "nzb/LogText.h"
 #include "servers/ServerListModel.h"
 
 #include <algorithm>
@@ -23,6 +24,18 @@ bool aboveHighestPort(const QString &digits)
     return significant.size() > 5 || (significant.size() == 5 && significant > u"65535");
 }
 
+// The input as the list keeps it: trimmed, and with no user name or password unless
+// authentication is ticked. Unticked, the server needs no login: stored credentials would still
+// be sent, in clear text on a plain connection.
+EditorInput asStored(EditorInput input)
+{
+    for (QString *text : {&input.address, &input.nickname, &input.username, &input.password})
+        *text = text->trimmed();
+    if (!input.authentication)
+        input.username = input.password = QString();
+    return input;
+}
+
 } // namespace
 
 PortText applyPortRules(const QString &text)
@@ -41,7 +54,7 @@ QString portAfterTlsTick(const QString &port, bool tls)
     return port;
 }
 
-QString firstInputProblem(const EditorInput &input, bool editMode, int serverCount)
+QString missingValueProblem(const EditorInput &input)
 {
     if (input.address.isEmpty())
         return QStringLiteral("No newsserver specified. ");
@@ -51,6 +64,23 @@ QString firstInputProblem(const EditorInput &input, bool editMode, int serverCou
         return QStringLiteral("No username specified. ");
     if (input.authentication && input.password.isEmpty())
         return QStringLiteral("No password specified. ");
+    return {};
+}
+
+QString firstInputProblem(const EditorInput &input, bool editMode, int serverCount)
+{
+    const EditorInput stored = asStored(input);
+    if (QString missing = missingValueProblem(stored); !missing.isEmpty())
+        return missing;
+    // Settings.dat could not hold them: XML 1.0 has no reference for most of them.
+    const std::pair<const char *, const QString &> fields[] = {{"server address", stored.address},
+                                                               {"server nickname", stored.nickname},
+                                                               {"username", stored.username},
+                                                               {"password", stored.password}};
+    for (const auto &[name, text] : fields) {
+        if (holdsControlCharacter(text))
+            return QStringLiteral("The %1 holds a control character. ").arg(QLatin1String(name));
+    }
     if (!editMode && serverCount >= ServerListModel::kMaxServers)
         return QStringLiteral("You can add a maximum of 99 newsservers. ");
     return {};
@@ -58,17 +88,16 @@ QString firstInputProblem(const EditorInput &input, bool editMode, int serverCou
 
 ServerRecord recordFromInput(const EditorInput &input, const QString &key)
 {
+    const EditorInput stored = asStored(input);
     ServerRecord record;
-    record.nickname = input.nickname.trimmed();
-    record.address = input.address.trimmed();
-    record.port = input.port;
-    record.threads = input.threads;
-    record.ssl = input.tls;
-    record.pipeline = input.pipeline;
-    // Unticked, the server needs no login: stored credentials would still be sent, in clear
-    // text on a plain connection.
-    record.username = input.authentication ? input.username.trimmed() : QString();
-    record.rowKey = key + (input.authentication ? input.password.trimmed() : QString());
+    record.nickname = stored.nickname;
+    record.address = stored.address;
+    record.port = stored.port;
+    record.threads = stored.threads;
+    record.ssl = stored.tls;
+    record.pipeline = stored.pipeline;
+    record.username = stored.username;
+    record.rowKey = key + stored.password;
     return record;
 }
 

@@ -35,7 +35,10 @@ struct EditorInput {
     QString pipeline = QStringLiteral("1");
 };
 
+// The message of the first value the input lacks, or an empty text.
+QString missingValueProblem(const EditorInput &input);
 // The message of the first check that fails, or an empty text when the input may be stored.
+// The values are checked as they would be stored.
 QString firstInputProblem(const EditorInput &input, bool editMode, int serverCount);
 
 // The record the input stores, trimmed as the list keeps it, with no user name or password

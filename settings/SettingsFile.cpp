@@ -1,5 +1,6 @@
 #include "settings/SettingsFile.h"
 
+#include "nzb/LogText.h"
 #include "settings/ScramblePassword.h"
 
 #include <QCoreApplication>
@@ -98,6 +99,10 @@ bool readOptions(const pugi::xml_document &document, SettingsContents &contents,
     const int seconds = valueOf(firstElementNamed(document, "timeout")).toInt(&isSeconds);
     if (isSeconds && seconds >= 0)
         contents.timeoutSeconds = seconds;
+    bool isCount = false;
+    const int samples = valueOf(firstElementNamed(document, "sample")).toInt(&isCount);
+    if (isCount && samples >= 0)
+        contents.sampleCount = samples;
     return true;
 }
 
@@ -125,25 +130,30 @@ QByteArray WriteSettingsDocument(const SettingsContents &contents)
     // The options go into the last server, as the file's first readers expect, or into `data`
     // when no server is left.
     pugi::xml_node file = data;
+    // The editor takes no control character, but a hand-written file may hold them, and most
+    // would be written as references XML 1.0 forbids: they become blanks. The user name and the
+    // password keep theirs: the server is sent them as they are, and the scramble must read back.
     for (const ServerRecord &server : contents.servers) {
         file = data.append_child("file");
-        appendValue(file, "nickname", server.nickname);
-        appendValue(file, "port", server.port);
-        appendValue(file, "threads", server.threads);
+        appendValue(file, "nickname", singleLogLine(server.nickname));
+        appendValue(file, "port", singleLogLine(server.port));
+        appendValue(file, "threads", singleLogLine(server.threads));
         appendValue(file, "username", server.username);
         appendValue(file, "password", ScramblePassword(server.rowKey));
-        appendValue(file, "address", server.address);
+        appendValue(file, "address", singleLogLine(server.address));
         appendValue(file, "checked", server.checked ? QStringLiteral("1") : QStringLiteral("0"));
         if (server.ssl)
             appendValue(file, "ssl", QStringLiteral("1"));
         if (server.pipeline != ServerRecord().pipeline)
-            appendValue(file, "pipeline", server.pipeline);
+            appendValue(file, "pipeline", singleLogLine(server.pipeline));
     }
     appendValue(file, "namesonly", QString::number(contents.namesOnly));
     for (size_t k = 0; k < contents.columnWidths.size(); ++k)
         appendValue(file, kColumnNames[k], QString::number(contents.columnWidths[k]));
     if (contents.timeoutSeconds != SettingsContents().timeoutSeconds)
         appendValue(file, "timeout", QString::number(contents.timeoutSeconds));
+    if (contents.sampleCount != 0)
+        appendValue(file, "sample", QString::number(contents.sampleCount));
     pugi::xml_node declaration = document.prepend_child(pugi::node_pi);
     declaration.set_name("xml");
     declaration.set_value("version='1.0'");

@@ -11,12 +11,14 @@
 
 // Everything Settings.dat remembers: the servers in list order, the state of "Only show file
 // names when loading the NZB file" (0, 1, or 2 for greyed) and the nine column widths in pixels,
-// six of the server list, then three of the NZB list; and the idle timeout of connections.
+// six of the server list, then three of the NZB list; the idle timeout of connections, and how
+// many bodies a check samples after its passes.
 struct SettingsContents {
     std::vector<ServerRecord> servers;
     int namesOnly = 0;
     std::array<int, 9> columnWidths{};
     int timeoutSeconds = 60; // 0 for none
+    int sampleCount = 0;
 };
 
 // The document, byte for byte. The options go into the last server, or into `data` when there is none.

@@ -16,7 +16,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tools' / 'nzbget'))
-from nzbget_lab import INN_PORT, Lab, Post, lose_blocks, par2_set, port_open  # noqa: E402
+from nzbget_lab import INN_PORT, Lab, Post, lose_blocks, par2_set, port_open, validate  # noqa: E402
 
 AUTH_PORT = 1120   # INN 2's port that wants a login (tester, s3cret)
 WARNING = 'WARNING main: Orvalis: '
@@ -24,9 +24,13 @@ WARNING = 'WARNING main: Orvalis: '
 
 def posts(folder):
     """Name -> (NZB, post or None), the jobs of the common case."""
-    made = {kind: Post(folder, par2_set([1_200_000, 300_000], 65_536, 6, 2, 100_000, lose))
-            for kind, lose in (('complete', lambda t: None), ('repairable', lose_blocks(-2)),
-                               ('hopeless', lose_blocks(3)))}
+    # Every data article lost, the repair all in one volume: NZBGet, idle, starts the volume as
+    # soon as the job is resumed, the moment a resume and a pause of the volumes would race.
+    lose_all = validate.then(validate.lose_file('set_1.bin'), validate.lose_file('set_2.bin'))
+    made = {'lost-files': Post(folder, par2_set([60_000, 120_000], 65_536, 3, 1, 100_000, lose_all))}
+    made.update({kind: Post(folder, par2_set([1_200_000, 300_000], 65_536, 6, 2, 100_000, lose))
+                 for kind, lose in (('complete', lambda t: None), ('repairable', lose_blocks(-2)),
+                                    ('hopeless', lose_blocks(3)))})
     # libxml2 reads ISO-8859-2, Orvalis's loader does not.
     latin2 = made['complete'].nzb.replace(b'encoding="utf-8"', b'encoding="ISO-8859-2"', 1)
     return {**{kind: (post.nzb, post) for kind, post in made.items()}, 'unreadable': (latin2, made['complete'])}
@@ -53,7 +57,6 @@ def restart(lab, nzb):
     checked(lab, killed)
     lab.rpc('editqueue', 'GroupSetParameter', 'Orvalis=paused', [killed])
     lab.restart()
-    lab.wait(lambda: lab.rpc('status')['UpTimeSec'] >= 1, 5, 'NZBGet did not get past its first second')
     slow = lab.append('slow.nzb', slow_one)
     added = lab.append('restarted.nzb', nzb)
     done = lab.finished([killed, slow, added])
@@ -119,7 +122,7 @@ def main():
         login = {'login': jobs['complete']}
         base.update(run_jobs(check, login, extension=False, servers=servers))
         ours.update(run_jobs(check, login, extension=True, servers=servers))
-        expected = {'complete': 'complete', 'repairable': 'repairable', 'hopeless': 'hopeless',
+        expected = {'complete': 'complete', 'repairable': 'repairable', 'lost-files': 'repairable', 'hopeless': 'hopeless',
                     'unreadable': 'as without', 'login': 'as without'}
         results = [judge(name, kind, base[name], ours[name], jobs.get(name, jobs['complete'])[1].bytes)
                    for name, kind in expected.items()]

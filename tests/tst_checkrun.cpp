@@ -2,6 +2,7 @@
 // steps a test drives by hand: the queue shared between connections, and cancel.
 
 #include "CheckHarness.h"
+#include "Par2Bytes.h"
 
 #include "check/CheckResults.h"
 
@@ -94,6 +95,7 @@ private Q_SLOTS:
         QTest::newRow("STAT wrong for some") << Dialogue{{{.rules = {"STAT <m2@x>=430 no", "STAT <m5@x>=430 no", "STAT <m6@x>=430 no", head, body}}}, {{6, ids(6)}}};
         QTest::newRow("STAT wrong for all") << Dialogue{{{.rules = {"STAT=430 no", head, body}, .connections = 2}, {}}, {{4, ids(4)}}, "alt.test", {}, 1, true};
         QTest::newRow("STAT wrong after the first hundred") << Dialogue{{{.rules = {"STAT <b=430 no", head, body}, .depth = 8}}, {{100, ids(100, "a")}, {50, ids(50, "b")}}};
+        QTest::newRow("a cross-check ended by 205") << Dialogue{{{.rules = {"STAT <m2@x>=430 no", "HEAD=205 bye"}, .connections = 2}, {}}, {{6, ids(6)}}};
         QTest::newRow("STAT right, HEAD keeps headers of gone bodies") << Dialogue{{{.rules = {"STAT <m2@x>=430 no", head, "BODY=430 no"}}, {}}, {{3, ids(3)}}};
         // Servers whose STAT says "223 " for bodies they lack: the sampled bodies show it; a later
         // server that has the body whole keeps the article, else it is gone.
@@ -105,6 +107,10 @@ private Q_SLOTS:
                                                                                {.rules = {"BODY=" + yenc}}}, two, "alt.test", {}, 1, false, 2};
         QTest::newRow("sample: cut short, a later server lacks it") << Dialogue{{{.rules = {"BODY <a1@x>=222 0 $\n=ybegin line=128 size=3 name=x\n\x8b\n."}},
                                                                                  {.rules = {"STAT=430 no"}}}, two, "alt.test", {}, 1, false, 1};
+        // Only the set with articles from the server whose body failed is in doubt.
+        QTest::newRow("sample: one set in doubt") << Dialogue{{{.rules = {"STAT <p=430 no"}}, {.rules = {"BODY=" + yenc}}},
+                                                              {{1, {"pi@x"}, "p.par2"}, {1, {"pa@x"}, "p.bin"}, {1, {"qi@x"}, "q.par2"}, {1, {"qb@x"}, "q.bin"}},
+                                                              "alt.test", {}, 1, false, 4};
         QTest::newRow("sample: 223 No such article") << Dialogue{{{.rules = {"STAT=223 No such article", "BODY=430 no such article"}}}, two, "alt.test", {}, 1, false, 2};
         // A server that asks for the group it has just selected would be asked for ever.
         QTest::newRow("a newsgroup asked for again") << Dialogue{{{.rules = {"GROUP=211 2 1 2 alt.test", "STAT=412 no newsgroup selected"}}, {}}, {{2, ids(2)}}};
@@ -120,6 +126,9 @@ private Q_SLOTS:
             QTest::newRow(qPrintable("par2 index read: " + body.left(24))) << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY=" + body}}}, post};
         QTest::newRow("par2 index read: a newsgroup asked for again") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "GROUP=211 1 1 1 alt.test", "BODY=412 no group"}}}, post};
         QTest::newRow("par2 index read: a group NNTP cannot carry") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY=412 no group"}}}, post, "alt.test&#13;&#10;POST"};
+        // An index whose file needs 2^38 blocks of 4 bytes is unreadable, and its volume left unread.
+        const QByteArray index = yencReply("s.par2", par2Index(4, 1LL << 40));
+        QTest::newRow("par2 index read: 2^38 source blocks") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY <i@x>=" + index}}}, post};
     }
     void dialogue() { QFETCH(Dialogue, d); COMPARE_GOLDEN(goldenName(), runDialogue(d).transcript); }
 

@@ -8,12 +8,16 @@
 #include "servers/ServerListModel.h"
 #include "ui/MainWindow.h"
 
+#include <QDateTime>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -53,6 +57,22 @@ std::unique_ptr<MainWindow> checkInWindow(const ServerRecord &server, const QStr
     if (!QTest::qWaitFor([&shown] { return !shown.isEmpty(); }, 60000))
         qWarning("the check did not end");
     return window;
+}
+
+// Posts an article with a small yEnc body on the plain port; true when INN took it.
+bool post(const QByteArray &messageId)
+{
+    QTcpSocket nntp;
+    nntp.connectToHost(QStringLiteral("127.0.0.1"), kPlainPort);
+    const auto reply = [&nntp] { return nntp.waitForReadyRead(5000) ? nntp.readLine() : QByteArray(); };
+    if (!reply().startsWith("200"))
+        return false;
+    nntp.write("POST\r\n");
+    if (!reply().startsWith("340"))
+        return false;
+    nntp.write("From: t@example.invalid\r\nNewsgroups: alt.binaries.test\r\nSubject: x (1/1)\r\nMessage-ID: <" + messageId
+               + ">\r\n\r\n=ybegin line=128 size=3 name=x\r\n\x8b\x8c\x8d\r\n=yend size=3 crc32=352441c2\r\n.\r\n");
+    return reply().startsWith("240");
 }
 
 } // namespace
@@ -138,6 +158,29 @@ private Q_SLOTS:
         QCOMPARE(nzb.item(3).available, QStringLiteral("10"));
         const QStringList log = window->activityLog().lines();
         QCOMPARE(log.mid(log.size() - 7), QString::fromLatin1(kReport).split(u'\n').mid(0, 7));
+    }
+
+    // A cancelled article is gone for STAT, HEAD and BODY alike: its "430 " stands, and the sample
+    // reads only the article that was found.
+    void cancelledArticleIsGoneForEveryCommand()
+    {
+        if (geteuid() != 0)
+            QSKIP("cancelling an article takes ctlinnd as user news");
+        const QByteArray stem = "cancelled-" + QByteArray::number(QDateTime::currentMSecsSinceEpoch());
+        QVERIFY(post(stem + "-kept@test") && post(stem + "-gone@test"));
+        QProcess cancel;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("INNCONF"), QStringLiteral("/tmp/orvalis-inn2/etc/inn.conf"));
+        cancel.setProcessEnvironment(environment);
+        cancel.start(QStringLiteral("setpriv"), {"--reuid=news", "--regid=news", "--init-groups", "/usr/lib/news/bin/ctlinnd", "-s", "cancel",
+                                                 QString::fromLatin1("<" + stem + "-gone@test>")});
+        QVERIFY(cancel.waitForFinished() && cancel.exitCode() == 0);
+        QTemporaryDir dir;
+        const QString nzb = writeTestFile(dir, QStringLiteral("c.nzb"), "<nzb><file subject='\"x\" (1/2)'><segments><segment number='1'>" + stem
+                                                                           + "-kept@test</segment><segment number='2'>" + stem + "-gone@test</segment></segments></file></nzb>");
+        const QByteArray out = runCheckTool({"--json", "--sample", "2", "--server", "127.0.0.1:1119:1", nzb});
+        QVERIFY2(out.startsWith("exit 1\n") && out.contains("\"sample\":{\"asked\":1,\"failed\":0}") && out.contains("Article not found: " + stem + "-gone@test\n")
+                     && !out.contains("answers 430"), out.constData());
     }
 
     void aLostPar2ArticleNeedsNoRepair()

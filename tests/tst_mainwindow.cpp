@@ -114,7 +114,9 @@ private Q_SLOTS:
     void laysOutTabsLegendAndIcons()
     {
         QVERIFY(m_window->centralWidget()->size() == QSize(753, 545) && child(m_window, "lvwItems")->geometry() == QRect(16, 136, 721, 316));
-        QVERIFY(child(m_window, "chkOnlyFilenames")->geometry().right() < child(m_window, "cmdCopyLog")->x());
+        QVERIFY(child(m_window, "chkOnlyFilenames")->geometry().right() < child(m_window, "cmdCopyLog")->x()
+                && child(m_window, "chkOnlyFilenames")->width() >= child(m_window, "chkOnlyFilenames")->sizeHint().width()
+                && child(m_window, "lblSample")->geometry().left() > child(m_window, "TabStrip")->geometry().left() + child<QTabBar>(m_window, "TabStrip")->tabRect(1).right());
         QWidget *legend = child(m_window, "PContainer");
         QVERIFY(child(m_window, "StatusBar")->geometry().contains(legend->geometry()));
         QString captions;

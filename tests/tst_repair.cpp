@@ -1,3 +1,5 @@
+#include "Par2Bytes.h"
+
 #include "repair/RepairVerdict.h"
 #include "repair/Yenc.h"
 
@@ -10,22 +12,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray encoded(const QByteArray &data)
-{
-    QByteArray line;
-    for (const char c : data) {
-        const char e = char(uchar(c) + 42);
-        if (e == '\0' || e == '\n' || e == '\r' || e == '=')
-            line += '=' + QByteArray(1, char(uchar(e) + 64));
-        else
-            line += e;
-    }
-    return line;
-}
-
 QByteArray article(const QByteArray &data, const QByteArray &ypart, const QByteArray &yend)
 {
-    return "=ybegin part=1 line=128 size=10 name=a b.bin\r\n" + ypart + encoded(data) + "\r\n" + yend + "\r\n";
+    return "=ybegin part=1 line=128 size=10 name=a b.bin\r\n" + ypart + yencEncoded(data) + "\r\n" + yend + "\r\n";
 }
 
 QByteArray crc(const QByteArray &data)
@@ -127,6 +116,13 @@ private Q_SLOTS:
                                          << QStringList{u"Repair: possible, needs 1 of 1 recovery block(s)."_s, u"Not covered by par2: y.jpg"_s, u"Not covered by par2 (not needed): y.NFO"_s} << byDefault;
         QTest::newRow("no par2") << std::vector{posted(u"a.rar"_s, "+-")} << Described{}
                                  << QStringList{u"Repair: unknown, the NZB has no par2 recovery files."_s, u"Not covered by par2: a.rar"_s} << byDefault;
+        // Claims size neither memory nor time: a file of 2^40 bytes, a volume of 999,999,999 blocks.
+        QTest::newRow("a file of 2^40 bytes, a volume of 999,999,999 blocks")
+            << std::vector{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, "+-+"), posted(u"s.vol0+999999999.par2"_s, "+-++")} << Described{{u"a.rar"_s, 1LL << 40}}
+            << QStringList{u"Repair: possible, needs 366503877 of 999999997 recovery block(s)."_s} << byDefault;
+        // The index's 10,000 bytes make parts of one byte: 2 to 10,000 are lost, the rest lie past the end.
+        QTest::newRow("a counter of two billion parts") << std::vector{posted(u"s.par2"_s, "+"), PostedFile{u"a.rar"_s, 2000000000, {{1, 1030}}}, posted(u"s.vol0+1.par2"_s, "+")}
+                                                        << Described{{u"a.rar"_s, 10000}} << QStringList{u"Repair: not possible, 9 recovery block(s) short (needs 10, 1 available)."_s} << byDefault;
         QTest::newRow("two sets") << std::vector{posted(u"p.par2"_s, "+"), posted(u"p.vol0+1.par2"_s, "++"), posted(u"p.bin"_s, "-"), posted(u"q.PAR2"_s, "+"), posted(u"q.bin"_s, "+")}
                                   << Described{{u"p.bin"_s, 1000}} << QStringList{u"Repair (p): possible, needs 1 of 1 recovery block(s)."_s, u"Repair (q): "_s + notNeeded.mid(8)} << byDefault;
         QTest::newRow("only files not needed lost") << std::vector{posted(u"a.rar"_s, "++"), posted(u"a.nzb"_s, "-")} << Described{}
@@ -151,7 +147,18 @@ private Q_SLOTS:
         if (!described.empty())
             facts[0] = index(1000, described, files[1].segments.front().bytes);
         QFETCH(std::optional<QString>, ignore);
-        QTEST(Judge(files, GroupByName(names), facts, ignore ? IgnoreList::fromText(*ignore) : IgnoreList()).lines(), "lines");
+        QTEST(Judge(files, GroupByName(names), facts, {}, ignore ? IgnoreList::fromText(*ignore) : IgnoreList()).lines(), "lines");
+    }
+
+    // False headers every 16 bytes after the index of one file, each claiming the rest of 64 KiB.
+    void readsPacketsInLinearTime()
+    {
+        QByteArray bytes = par2Index(4, 1000);
+        while (bytes.size() < 65536)
+            bytes += QByteArray("PAR2\0PKT", 8) + littleEndian(quint64(65536 - bytes.size()), 8);
+        qint64 hashed = 0;
+        QCOMPARE(par2::ReadPackets(bytes, &hashed).files.size(), 1u);
+        QVERIFY2(hashed <= 2 * bytes.size(), qPrintable(QString::number(hashed)));
     }
 };
 

@@ -138,8 +138,8 @@ private Q_SLOTS:
 
     // The editor as it opens, then every rule of it step by step: what an edit shows of a stored server,
     // the port field typed and pasted, the TLS tick, the keys that do not close it, the messages in
-    // their order, the nickname following the address, trimming, the authentication tick, the 99
-    // limit and the keys.
+    // their order, the nickname following the address, trimming (a field of blanks is empty), a
+    // control character in each field, the authentication tick, the 99 limit and the keys.
     void editorFollowsItsRules()
     {
         QWidget owner;
@@ -171,9 +171,11 @@ private Q_SLOTS:
                         "retype txtPort 65536", "home txtPort 0", "paste txtPort 1234567", "paste txtPort 123456789012345678901234567890",
                         "paste txtPort 0000065535", "paste txtPort 00", "paste txtPort  80", "paste txtPort 1e3", "paste txtPort \u0661\u0662", "paste txtPort 563",
                         "set chkSSL 1", "set chkSSL 0", "retype txtPort 8119", "set chkSSL 1", "set chkSSL 0", "retype txtPort 119", "set chkSSL 1",
-                        "key Escape", "key Return", "set chkAuth 1", "click cmdOK", "type txtServer news", "type txtNickName <",
-                        "type txtServer .example ", "retype txtNickName <", "click cmdOK", "retype txtNickName    ", "click cmdOK", "type txtUsername  user", "click cmdOK",
-                        "type txtPassword pass ", "set chkAuth 0", "set chkAuth 1", "set cboThreads 9", "set spnPipeline 16", "click cmdOK"},
+                        "key Escape", "key Return", "set chkAuth 1", "click cmdOK", "type txtServer   ", "click cmdOK", "type txtServer news", "type txtNickName <",
+                        "type txtServer .example ", "retype txtNickName <", "click cmdOK", "retype txtNickName    ", "click cmdOK", "paste txtNickName N\x1b[2J", "type txtUsername  user",
+                        "click cmdOK", "type txtPassword   ", "click cmdOK", "paste txtPassword pa\x7fss", "paste txtUsername u\x01ser", "paste txtServer news\t.example", "click cmdOK",
+                        "paste txtServer  news.example ", "click cmdOK", "retype txtNickName Nick", "click cmdOK", "paste txtUsername  user", "click cmdOK",
+                        "retype txtPassword pass ", "set chkAuth 0", "set chkAuth 1", "set cboThreads 9", "set spnPipeline 16", "click cmdOK"},
                  [&] { return editorState(add); });
         ServerDialog unticked(m_list, 0, m_prompts, nullptr);
         runSteps(&unticked, {"type txtServer plain.example", "set chkAuth 1", "type txtUsername user", "type txtPassword pass", "set chkAuth 0", "click cmdOK"},
@@ -220,10 +222,10 @@ private Q_SLOTS:
                             "then: type txtServer typed; click cmdCancel", "click cmdAdd", "then: type txtServer closed; close", "click cmdAdd",
                             "click chkHide", "click chkHide", "click chkHide", "select 3", "trigger mnuUp", "trigger mnuDown", "popup 1", "popup 2",
                             "popup 3", "popup 0", "then: type txtServer five; set chkAuth 1; type txtUsername u; type txtPassword shown; click cmdOK", "click cmdAdd",
-                            "untick 3", "drop 3 1", "set chkOnlyFilenames 1", "widths", "restart", "file", "select 1 2 4",
+                            "untick 3", "drop 3 1", "set chkOnlyFilenames 1", "set txtSample 20", "widths", "restart", "file", "select 1 2 4",
                             "click cmdRemove", "popup 1", "select 1", "click cmdRemove", "file", "restart", "file"},
                  [this] { return listedAndSaved() + (child(m_window, "cmdRemove")->isEnabled() ? QStringLiteral(" | remove on") : QString()); });
-        QVERIFY(child<QCheckBox>(m_window, "chkOnlyFilenames")->isChecked() && list()->header()->sectionSize(1) == 41);
+        QVERIFY(child<QCheckBox>(m_window, "chkOnlyFilenames")->isChecked() && list()->header()->sectionSize(1) == 41 && child(m_window, "txtSample")->property("value") == 20);
         COMPARE_GOLDEN("ui-server-list.txt", m_notes.toUtf8());
     }
 
@@ -240,6 +242,17 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(m_settingsPath));
         m_window->close();
         QCOMPARE(LoadSettingsFile(m_settingsPath).read.problem, QString());
+        // Neither read nor moved aside (a folder holds the place), the file is never written over.
+        QVERIFY(QFile::remove(m_settingsPath + QStringLiteral(".bad")) && QDir(m_dir->path()).mkpath(QStringLiteral("Settings.dat.bad/in the way")));
+        writeTestFile(*m_dir, QStringLiteral("Settings.dat"), "<data/>");
+        openWindow();
+        QCOMPARE(taken(m_shown), QStringLiteral("W Orvalis: The settings in %1 could not be read: there is no element \"namesonly\".\r\nThe file could not be moved aside and was "
+                                                "left as it is. It is not written over: the server list is kept in memory only, until Orvalis closes.").arg(m_settingsPath));
+        runSteps(m_window, {"then: type txtServer a; click cmdOK", "click cmdAdd"}, [] { return QString(); });
+        m_window->close();
+        const QString declined = QStringLiteral("The servers were not saved: %1 could not be read or moved aside, and it is not written over.").arg(m_settingsPath);
+        QVERIFY(readBytes(m_settingsPath) == "<data/>" && servers().count() == 1 && m_window->activityLog().lines() == QStringList(2, declined));
+        m_notes.clear();
         // A folder where the file belongs: the list keeps the server, and the box says why.
         QVERIFY(QFile::remove(m_settingsPath) && QDir(m_dir->path()).mkdir(QStringLiteral("Settings.dat")));
         openWindow();

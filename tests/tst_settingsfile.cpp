@@ -25,7 +25,7 @@ QString described(const SettingsReadResult &read)
     QStringList lines;
     for (const ServerRecord &s : read.contents.servers)
         lines << QStringList{s.nickname, s.address, s.port, s.threads, s.username, s.rowKey, QString::number(s.checked), QString::number(s.ssl), s.pipeline}.join(u'|');
-    QStringList options{QString::number(read.contents.namesOnly), QString::number(read.contents.timeoutSeconds)};
+    QStringList options{QString::number(read.contents.namesOnly), QString::number(read.contents.timeoutSeconds), QString::number(read.contents.sampleCount)};
     for (int width : read.contents.columnWidths)
         options << QString::number(width);
     lines << (read.optionsRead ? options.join(u' ') : QStringLiteral("no options")) << read.problem;
@@ -55,28 +55,34 @@ private Q_SLOTS:
     // The layout byte for byte, passwords scrambled, and read back as written. Newer elements only
     // away from their defaults, so older readers and files work both ways; both ends of the scrambled
     // span, markup, characters beyond ASCII, line breaks and control characters a hand-edit can put
-    // inside a value (a CR is written as a reference); with no server left, the options inside data.
+    // inside a value (blanks but in the login and the password, a CR there written as a reference);
+    // with no server left, the options inside data.
     void writes()
     {
         SettingsContents newer = twoServers();
         newer.servers[1].ssl = true;
         newer.servers[1].pipeline = QStringLiteral("16");
         newer.timeoutSeconds = 0;
+        newer.sampleCount = 20;
         SettingsContents every;
         every.servers = {{"Zürich ★", "[2001:db8::1]", "0119", "10", "jürgen", "K030VW}<>&\"' é🔑", true},
-                         {"cr\rlf\ncrlf\r\ntab\t\x01", "h", "119", "1", "u\rv", "K04p\rq", false}};
+                         {"cr\rlf\ncrlf\r\ntab\t\x01", "h\x1b[2J", "1\x7f" "19", "\u0085" "1", "u\rv\x02", "K04p\rq\x03", false}};
+        every.servers[1].pipeline = QStringLiteral("2\x04");
         every.namesOnly = 2;
         every.columnWidths = {1, 2, 3, 4, 5, 6, 7, 8, 0};
+        SettingsContents everyRead = every;
+        everyRead.servers[1] = {"cr lf crlf  tab", "h [2J", "1 19", "1", "u\rv\x02", "K04p\rq\x03", false, false, "2"};
         SettingsContents none = every;
         none.servers.clear();
         none.timeoutSeconds = 5;
-        const std::pair<SettingsContents, const char *> rows[] = {{twoServers(), "two-servers.dat"}, {newer, "settings-newer-elements.dat"},
-                                                                 {every, "settings-every-field.dat"}, {none, "settings-no-server.dat"}};
-        for (const auto &[contents, golden] : rows) {
+        const std::tuple<SettingsContents, SettingsContents, const char *> rows[] = {
+            {twoServers(), twoServers(), "two-servers.dat"}, {newer, newer, "settings-newer-elements.dat"},
+            {every, everyRead, "settings-every-field.dat"}, {none, none, "settings-no-server.dat"}};
+        for (const auto &[contents, readBack, golden] : rows) {
             const QByteArray written = WriteSettingsDocument(contents);
             // The first layout is kept in tests/data, where the server window's tests read it too.
             QCOMPARE(written, golden[0] == 't' ? testData(QLatin1String(golden)) : goldenBytes(QLatin1String(golden), written));
-            SettingsReadResult expected{contents, true, {}};
+            SettingsReadResult expected{readBack, true, {}};
             QCOMPARE(described(ReadSettingsDocument(written)), described(expected));
         }
     }
@@ -92,6 +98,7 @@ private Q_SLOTS:
             // A timeout that is no number keeps the default rather than turning it off.
             {"timeout soon", document(server("A", kOptions + "<timeout>soon</timeout>"))},
             {"timeout -5", document(server("A", kOptions + "<timeout>-5</timeout>"))},
+            {"sample 20000", document(server("A", kOptions + "<sample>20000</sample>"))},
             {"no Column9", document(server("A") + server("B", noColumn9))},
             {"namesonly 3", document(server("A", QByteArray(kOptions).replace(">1<", ">3<")))},
             {"no namesonly", document(server("A"))},

@@ -23,6 +23,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QScreen>
 #include <QTreeView>
 
@@ -72,6 +73,7 @@ void MainWindow::loadSettings()
     if (loaded.read.optionsRead) {
         m_chkOnlyFilenames->setCheckState(Qt::CheckState(loaded.read.contents.namesOnly));
         m_timeoutSeconds = loaded.read.contents.timeoutSeconds;
+        m_txtSample->setValue(loaded.read.contents.sampleCount);
         const std::array<int, 9> &widths = loaded.read.contents.columnWidths;
         for (int k = 0; k < 9; ++k)
             (k < 6 ? m_lvwServers : m_lvwItems)->header()->resizeSection(k < 6 ? k : k - 6, widths[size_t(k)]);
@@ -81,8 +83,11 @@ void MainWindow::loadSettings()
     if (loaded.read.problem.isEmpty())
         return;
     m_settingsProblem << QStringLiteral("The settings in %1 could not be read: %2.").arg(m_settingsPath, loaded.read.problem);
-    m_settingsProblem << (loaded.keptAs.isEmpty() ? QStringLiteral("The file could not be moved aside and was left as it is.")
-                                                  : QStringLiteral("The file was kept as %1.").arg(loaded.keptAs));
+    // Written over, the one copy of the user's servers would be lost.
+    m_keepSettingsFile = loaded.keptAs.isEmpty();
+    m_settingsProblem << (m_keepSettingsFile ? QStringLiteral("The file could not be moved aside and was left as it is. It is not written "
+                                                              "over: the server list is kept in memory only, until Orvalis closes.")
+                                             : QStringLiteral("The file was kept as %1.").arg(loaded.keptAs));
     if (m_servers->count() > 0)
         m_settingsProblem << QStringLiteral("The servers read before the fault are listed.");
 }
@@ -97,10 +102,15 @@ bool MainWindow::saveSettings()
 {
     if (m_settingsPath.isEmpty())
         return false;
+    if (m_keepSettingsFile) {
+        m_log.append(QStringLiteral("The servers were not saved: %1 could not be read or moved aside, and it is not written over.").arg(m_settingsPath));
+        return false;
+    }
     SettingsContents contents;
     contents.servers = m_servers->servers();
     contents.namesOnly = int(m_chkOnlyFilenames->checkState());
     contents.timeoutSeconds = m_timeoutSeconds;
+    contents.sampleCount = m_txtSample->value();
     for (int k = 0; k < 9; ++k)
         contents.columnWidths[size_t(k)] = (k < 6 ? m_lvwServers : m_lvwItems)->header()->sectionSize(k < 6 ? k : k - 6);
     const std::optional<SettingsSaveError> error = SaveSettingsFile(m_settingsPath, contents);
@@ -282,6 +292,7 @@ void MainWindow::startCheck()
     connectionOptions.idleTimeoutSeconds = m_timeoutSeconds;
     m_check->setConnectionOptions(connectionOptions);
     m_check->setConnectionPool(&m_pool);
+    m_check->setSampleCount(m_txtSample->value());
     connect(m_check.get(), &CheckRun::logLine, &m_log, qOverload<const QString &>(&ActivityLog::append));
     connect(m_check.get(), &CheckRun::finished, this, &MainWindow::finishCheck, Qt::QueuedConnection);
     m_nzb->setCollectRowChanges(true);

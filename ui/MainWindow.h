@@ -18,6 +18,7 @@ class QCheckBox;
 class QLabel;
 class QListView;
 class QProgressBar;
+class QSpinBox;
 class QPushButton;
 class QMenu;
 class ServerListModel;
@@ -49,6 +50,7 @@ public:
     // saves on OK.
     void openServerEditor(int editPosition);
     // Writes Settings.dat from the window; shows the failure and answers false when that fails.
+    // Declines, with a line in the log, to write over a file that was neither read nor moved aside.
     bool saveSettings();
 
     // The enable states of a check's phases; the check drives them.
@@ -72,6 +74,7 @@ private:
     void buildServerArea(QWidget *client);
     void buildListArea(QWidget *client);
     void buildCommandRow(QWidget *client);
+    void buildSampleField(QWidget *client);
     void buildMenus();
     void buildStatusBar();
     void checkClicked();
@@ -99,6 +102,7 @@ private:
 
     QString m_settingsPath;
     QStringList m_settingsProblem; // the box to show once the window is visible
+    bool m_keepSettingsFile = false; // it could be neither read nor moved aside
     int m_timeoutSeconds = SettingsContents().timeoutSeconds; // kept from Settings.dat, not edited here
     ServerListModel *m_servers = nullptr;
     QTreeView *m_lvwServers = nullptr;
@@ -112,6 +116,7 @@ private:
     QPushButton *m_cmdLoadNzb = nullptr;
     QPushButton *m_cmdCheck = nullptr;
     QCheckBox *m_chkOnlyFilenames = nullptr;
+    QSpinBox *m_txtSample = nullptr;
     QPushButton *m_cmdCopyLog = nullptr;
     QPushButton *m_cmdSaveLog = nullptr;
     QStatusBar *m_statusBar = nullptr;

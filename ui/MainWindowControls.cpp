@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include "check/CheckRun.h"
 #include "nzb/NzbModel.h"
 #include "servers/ServerListModel.h"
 #include "ui/StatusIcons.h"
@@ -12,6 +13,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTreeView>
@@ -79,6 +81,7 @@ void MainWindow::buildControls()
     buildServerArea(client);
     buildListArea(client);
     buildCommandRow(client);
+    buildSampleField(client);
 }
 
 void MainWindow::buildServerArea(QWidget *client)
@@ -163,6 +166,22 @@ void MainWindow::buildCommandRow(QWidget *client)
     m_chkOnlyFilenames = makeCheckBox(client, "chkOnlyFilenames", twipRect(2880, 7375, 3735, 255),
                                       QStringLiteral("Only show file names when loading the NZB file"), false);
     widenToFit(m_chkOnlyFilenames, m_cmdCopyLog->x() - px(120));
+}
+
+// How many bodies a check reads after its passes. The row of the check box has no room left, so
+// it stands at the right end of the tab strip's row, above the lists.
+void MainWindow::buildSampleField(QWidget *client)
+{
+    m_txtSample = place<QSpinBox>(client, "txtSample", twipRect(0, 1650, 1200, 330));
+    m_txtSample->setRange(0, CheckRun::kLargestSample);
+    m_txtSample->setSpecialValueText(QStringLiteral("none"));
+    m_txtSample->setToolTip(QStringLiteral("Bodies of found articles to read after the check, to catch servers whose STAT is wrong"));
+    m_txtSample->move(px(120 + 11055) - m_txtSample->width(), m_txtSample->y());
+    auto *label = place<QLabel>(client, "lblSample", QRect(0, m_txtSample->y(), 0, m_txtSample->height()));
+    label->setText(QStringLiteral("Bodies to sample:"));
+    label->setBuddy(m_txtSample);
+    label->resize(label->sizeHint().width(), label->height());
+    label->move(m_txtSample->x() - px(90) - label->width(), label->y());
 }
 
 void MainWindow::buildMenus()

@@ -82,6 +82,9 @@ class Lab:
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         preexec_fn=end_with_parent)
         self.wait(lambda: self.answers(), 30, 'NZBGet did not answer JSON-RPC')
+        # The scheduler resumes a held job whose newest message shares NZBGet's first second:
+        # jobs are added only after it.
+        self.wait(lambda: self.rpc('status')['UpTimeSec'] >= 1, 5, 'NZBGet did not get past its first second')
 
     def restart(self):
         self.stop(remove=False)
