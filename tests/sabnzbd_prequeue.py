@@ -7,8 +7,6 @@ answer), never by the script's output itself. Exit status 77 (skipped) when sabn
 INN 2 is missing, unless ORVALIS_REQUIRE_SABNZBD is set.
 """
 
-import argparse
-import os
 import re
 import shutil
 import sys
@@ -18,7 +16,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tools' / 'sabnzbd'))
 from nzbget_extension import posts  # noqa: E402  (the same par2 posts as the NZBGet extension's test)
 from sabnzbd_lab import INN_PORT, PRE_QUEUE_FAILED, Lab, completed_files  # noqa: E402
-from nzbget_lab import port_open  # noqa: E402
+from nzbget_lab import check_folder, port_open  # noqa: E402
 
 # (file name, kind of post, expected). Two of the same name in a row, the second in "twin.1":
 # the complete post's NZB, and before it the same with its first file's articles gone, which
@@ -65,15 +63,8 @@ def judge(name, expected, base, ours):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.strip().splitlines()[0])
-    parser.add_argument('--check', required=True, help='path to orvalis-check')
-    args = parser.parse_args()
-    missing = [what for what, there in (('sabnzbdplus', shutil.which('sabnzbdplus')), ('par2', shutil.which('par2')),
-                                        ('INN 2', port_open(INN_PORT))) if not there]
-    if missing:
-        print(f'needs {", ".join(missing)} (./build.sh test as root brings them)')
-        return 1 if os.environ.get('ORVALIS_REQUIRE_SABNZBD') else 77
-    check = str(Path(args.check).resolve().parent)
+    check = check_folder(__doc__.strip().splitlines()[0], {'sabnzbdplus': shutil.which('sabnzbdplus'), 'par2': shutil.which('par2'),
+                                                           'INN 2': port_open(INN_PORT)}, 'ORVALIS_REQUIRE_SABNZBD')
     with tempfile.TemporaryDirectory(prefix='sabnzbd-prequeue-') as folder:
         made = jobs(folder)
         base, _ = run_jobs(check, made, script=False)

@@ -7,7 +7,6 @@ the par2 sets. The script is packaging/sabnzbd/orvalis-prequeue, linked into the
 as the README tells users to.
 """
 
-import http.client
 import json
 import os
 import shutil
@@ -21,7 +20,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / 'tools' / 'nzbget'))
-from nzbget_lab import INN_PORT, Lab as NzbgetLab, end_with_parent, free_port  # noqa: E402
+from nzbget_lab import INN_PORT, Lab as NzbgetLab, end_with_parent, free_port, stop_child  # noqa: E402
 
 SCRIPT = 'orvalis-prequeue'
 PRE_QUEUE_FAILED = 'Pre-queue script marked job as failed'
@@ -102,15 +101,7 @@ class Lab:
 
     def stop(self):
         if self.process:
-            try:
-                self.api('shutdown')
-            except (OSError, http.client.HTTPException):  # it may go before its answer is whole
-                pass
-            try:
-                self.process.wait(30)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+            stop_child(self.process, lambda: self.api('shutdown'), 30)
             self.process = None
         shutil.rmtree(self.folder, ignore_errors=True)
 
