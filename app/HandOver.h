@@ -14,10 +14,10 @@ struct HandOverSetup {
     std::vector<CheckServer> servers; // the downloader's, in its order, at most kConnectionsPerServer each
     repair::IgnoreList ignore;
     QList<QSslCertificate> caCertificates; // trusted beside the system's store
-    bool failIncomplete = false; // fail also what repair cannot be counted on to mend
-    QDeadlineTimer deadline;   // then the check ends unjudged
-    int deadlineSeconds = 0;   // as the downloader's hand-over names its deadline
-    QString noServerReason; // why nothing can be checked when `servers` is empty
+    bool failIncomplete = false;           // fail also what repair cannot be counted on to mend
+    QDeadlineTimer deadline;               // then the check ends unjudged
+    int deadlineSeconds = 0;               // as the downloader's hand-over names its deadline
+    QString noServerReason;                // why nothing can be checked when `servers` is empty
 
     // The downloader downloads other jobs meanwhile: a check takes no more than this from any server.
     static constexpr int kConnectionsPerServer = 4;
