@@ -4,9 +4,9 @@
 #   ./build.sh test   build and run the whole test suite, then again built with AddressSanitizer
 #                     and UndefinedBehaviorSanitizer, then each fuzz target for 40 seconds; as root
 #                     it also installs and starts INN 2 on loopback (tools/inn2/) for the tests
-#                     against a real server, and installs Debian's nzbget for the test of the
-#                     NZBGet extension (started only with private configurations in temporary
-#                     folders); it also makes the Debian package, checks it with
+#                     against a real server, and installs Debian's nzbget and sabnzbdplus for the
+#                     tests of the NZBGet extension and the SABnzbd pre-queue script (started only
+#                     with private configurations in temporary folders); it also makes the Debian package, checks it with
 #                     lintian and, as root, installs it, starts the installed program and
 #                     removes it again
 #   ./build.sh coverage   build with --coverage, run the tests and report the line and branch
@@ -19,6 +19,7 @@ packages=(cmake make g++ pkg-config qt6-base-dev libpugixml-dev zlib1g-dev)
 test_packages=(clang libclang-rt-14-dev par2 python3 python3-jsonschema lintian)
 package_packages=(dpkg-dev)
 coverage_packages=(gcovr par2 python3 python3-jsonschema)
+apt_options=() # of every apt-get call of install_missing
 
 install_missing() {
     local missing=()
@@ -26,8 +27,8 @@ install_missing() {
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
     done
     if ((${#missing[@]})); then
-        apt-get update
-        DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+        apt-get "${apt_options[@]}" update
+        DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" install -y --no-install-recommends "${missing[@]}"
     fi
 }
 
@@ -77,6 +78,22 @@ require_nzbget() {
     fi
 }
 
+# require_sabnzbd: as root, installs Debian's sabnzbdplus (bookworm contrib; the unrar it needs
+# is in non-free) through a source list of its own in build-apt/, so that the machine's apt
+# sources stay as they are, and makes the pre-queue script's test required.
+require_sabnzbd() {
+    if ((EUID == 0)); then
+        local apt=$PWD/build-apt
+        mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial"
+        echo 'deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main contrib non-free' \
+            >"$apt/sources.list"
+        local apt_options=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
+            -o Dir::State::Lists="$apt/lists" -o Dir::Cache="$apt/cache")
+        install_missing sabnzbdplus unrar
+        export ORVALIS_REQUIRE_SABNZBD=1
+    fi
+}
+
 require_inn2() {
     if [ -n "${inn2:-}" ]; then
         wait "$inn2" || { cat build-inn2.log >&2; exit 1; }
@@ -93,6 +110,7 @@ run)
 test)
     install_missing "${packages[@]}" "${test_packages[@]}" "${package_packages[@]}"
     require_nzbget # before INN 2's install starts in the background: one apt-get at a time
+    require_sabnzbd
     start_inn2
     build build
     require_inn2

@@ -47,7 +47,7 @@ std::vector<CheckServer> activeServers(const QProcessEnvironment &environment)
         const int port = number(server.portText, 0);
         server.port = port >= 1 && port <= 65535 ? port : 0;
         server.nickname = option("NAME").isEmpty() ? server.address + u':' + server.portText : option("NAME");
-        server.connections = std::min(connections, NzbgetCall::kConnectionsPerServer);
+        server.connections = std::min(connections, HandOverSetup::kConnectionsPerServer);
         server.username = option("USERNAME");
         server.password = option("PASSWORD");
         found.push_back({number(option("LEVEL"), 0), match.captured(1).toInt(), server});

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "check/CheckRun.h"
-#include "repair/IgnoreList.h"
+#include "HandOver.h"
 
 #include <QProcessEnvironment>
 #include <QString>
@@ -25,16 +24,13 @@ struct NzbgetCall {
     bool addedPaused = false; // the user added the job paused
     int nzbId = 0;
     bool held = false;        // the job carries the marker of a scan that paused it
-    std::vector<CheckServer> servers; // active ones, by level, at most kConnectionsPerServer each
+    std::vector<CheckServer> servers; // active ones, by level, at most HandOverSetup::kConnectionsPerServer each
     NzbgetControl control;
     bool parCheckForced = false;
     repair::IgnoreList ignore; // ParIgnoreExt
     QString certStore;        // a PEM file or a folder of them; empty for none
     bool failIncomplete = false; // Verdict=incomplete: fail what cannot be counted on
     QString verdictOption;    // the Verdict value when it is none the extension knows
-
-    // NZBGet downloads other jobs meanwhile: a check takes no more than this from any server.
-    static constexpr int kConnectionsPerServer = 4;
 };
 
 NzbgetCall ReadNzbgetCall(const QProcessEnvironment &environment);

@@ -4,16 +4,12 @@
 #include "NzbgetEnvironment.h"
 #include "NzbgetRpc.h"
 
-#include "check/CheckResults.h"
 #include "nzb/LogText.h"
-#include "nzb/NzbLoader.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QSslCertificate>
-#include <QTimer>
 
 #include <algorithm>
 #include <vector>
@@ -82,7 +78,7 @@ QJsonArray filesToResume(const QJsonArray &files, bool everyFile)
     return ids;
 }
 
-class Extension
+class Extension : public HandOver
 {
 public:
     explicit Extension(const NzbgetCall &call)
@@ -110,14 +106,10 @@ public:
     {
         if (!m_call.verdictOption.isEmpty())
             warn(QStringLiteral("the option Verdict is \"%1\", neither not-possible nor incomplete: taken as not-possible.").arg(m_call.verdictOption));
-        LoadOptions options;
-        options.now = QDateTime::currentDateTime();
-        NzbLoadResult loaded = LoadNzb(m_call.nzbPath, options);
-        if (!loaded.loaded())
-            return release(QStringLiteral("the NZB could not be read (%1)").arg(loaded.errorReason));
-        if (m_call.servers.empty())
-            return release(QStringLiteral("NZBGet has no active newsserver to check with"));
-        check(*loaded.model);
+        HandOverSetup setup{m_call.servers, m_call.ignore, certificatesOf(m_call.certStore), m_call.failIncomplete,
+                            QDeadlineTimer(kCheckDeadlineSeconds * 1000), kCheckDeadlineSeconds,
+                            QStringLiteral("NZBGet has no active newsserver to check with")};
+        checkNzb(m_call.nzbPath, setup);
     }
 
     // At NZBGet's start: a job held since before it was left by a check that never ended. One
@@ -142,45 +134,20 @@ public:
     }
 
 private:
-    void check(NzbModel &nzb)
-    {
-        repair::IgnoreList::setInEffect(m_call.ignore);
-        CheckRun run(nzb, m_call.servers, u'.');
-        run.setConnectionOptions({false, ConnectionOptions().idleTimeoutSeconds, certificatesOf(m_call.certStore)});
-        QEventLoop loop;
-        QObject::connect(&run, &CheckRun::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-        QTimer::singleShot(kCheckDeadlineSeconds * 1000, &loop, &QEventLoop::quit);
-        run.start();
-        if (run.isRunning())
-            loop.exec();
-        if (run.isRunning()) {
-            run.cancel();
-            return release(QStringLiteral("the check took longer than %1 seconds").arg(kCheckDeadlineSeconds));
-        }
-        judge(nzb, run);
-    }
+    void report(const QString &line, bool hopeless) override { hopeless ? warn(line) : info(line); }
+    void failJob() override { command(QStringLiteral("MARK=BAD")); }
 
-    void judge(const NzbModel &nzb, const CheckRun &run)
+    void passJob() override
     {
-        const repair::Judgement &judgement = run.judgement();
-        const auto givenUp = std::find_if(run.serverTallies().begin(), run.serverTallies().end(),
-                                          [](const CheckRun::ServerTally &tally) { return tally.givenUp; });
-        const bool serverGivenUp = givenUp != run.serverTallies().end();
-        const bool hopeless = !serverGivenUp && (m_call.failIncomplete ? checkExitCode(run) == SomethingMissing : judgement.cannotBeComplete());
-        for (const QString &line : results::WriteSummary(nzb, u'.')) {
-            if (!line.isEmpty())
-                info(line);
-        }
-        for (const QString &line : judgement.lines())
-            hopeless ? warn(line) : info(line);
-        if (serverGivenUp) {
-            const QString error = givenUp->errors.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(givenUp->errors.first());
-            return release(QStringLiteral("the newsserver %1 was given up%2").arg(givenUp->nickname, error));
-        }
-        if (hopeless)
-            return command(QStringLiteral("MARK=BAD"));
         if (m_call.held)
             resume(m_call.nzbId);
+    }
+
+    // What the check could not judge never costs the job its download.
+    void release(const QString &why) override
+    {
+        warn(why + QStringLiteral("; the job downloads as without the check."));
+        passJob();
     }
 
     static bool carriesMarker(const QJsonValue &group)
@@ -197,14 +164,6 @@ private:
         const auto messages = m_rpc.call(QStringLiteral("loadlog"), {id, 0, 1});
         const QJsonValue *log = std::get_if<QJsonValue>(&messages);
         return log ? (*log)[0][QStringLiteral("Time")].toInteger() : 0;
-    }
-
-    // What the check could not judge never costs the job its download.
-    void release(const QString &why)
-    {
-        warn(why + QStringLiteral("; the job downloads as without the check."));
-        if (m_call.held)
-            resume(m_call.nzbId);
     }
 
     // As NZBGet's own interface resumes a job, its recovery volumes paused until a repair wants

@@ -3,6 +3,7 @@
 #include "CheckReport.h"
 #include "NzbgetMode.h"
 #include "Passwords.h"
+#include "SabnzbdMode.h"
 
 #include "check/CheckRun.h"
 #include "check/ConnectionPool.h"
@@ -106,12 +107,7 @@ std::vector<CheckServer> tickedServers(const QString &settingsPath, int &timeout
         writeLine(stderr, QStringLiteral("orvalis-check: %1 could not be read whole: %2.").arg(settingsPath, read.problem));
     if (read.optionsRead)
         timeoutSeconds = read.contents.timeoutSeconds;
-    std::vector<CheckServer> servers;
-    for (const ServerRecord &record : read.contents.servers) {
-        if (record.checked)
-            servers.push_back(CheckServer::fromRecord(record));
-    }
-    return servers;
+    return CheckServer::tickedOf(read.contents.servers);
 }
 
 QString statusName(ItemStatus status)
@@ -254,10 +250,13 @@ struct ToolOptions {
                             QStringLiteral("Write one JSON object per NZB on standard output (JSON Lines); the log goes to standard error.")};
     QCommandLineOption test{QStringLiteral("test"), QStringLiteral("Test the servers instead of checking: connect, log in, open every connection, ask STAT.")};
     QCommandLineOption nzbget{QStringLiteral("nzbget"), QStringLiteral("Run as NZBGet's extension: the job, the servers and the options come from NZBGet's environment.")};
+    QCommandLineOption sabnzbd{QStringLiteral("sabnzbd"),
+                               QStringLiteral("Run as SABnzbd's pre-queue script: the job comes from SABnzbd's environment, the NZB and the servers from its sabnzbd.ini.")};
 
     void addTo(QCommandLineParser &parser) const
     {
-        parser.addOptions({dump, namesOnly, now, settings, server, netrc, tls, caFile, pipeline, timeout, statOnly, sample, ignoreExt, files, json, test, nzbget});
+        parser.addOptions({dump, namesOnly, now, settings, server, netrc, tls, caFile, pipeline, timeout, statOnly, sample, ignoreExt, files, json, test, nzbget,
+                           sabnzbd});
         parser.addPositionalArgument(QStringLiteral("FILE.nzb"), QStringLiteral("The NZB files to check, one after another."), QStringLiteral("FILE.nzb..."));
     }
 };
@@ -266,10 +265,12 @@ struct ToolOptions {
 std::optional<QString> modeProblem(const QCommandLineParser &parser, const ToolOptions &options)
 {
     const bool noFiles = parser.positionalArguments().isEmpty();
-    if (parser.isSet(options.nzbget) && parser.optionNames().size() + parser.positionalArguments().size() > 1)
-        return QStringLiteral("--nzbget takes everything from NZBGet's environment: no NZB file and no other option.");
-    if (parser.isSet(options.nzbget))
-        return std::nullopt;
+    for (const auto &[option, downloader] : {std::pair(&options.nzbget, "NZBGet"), std::pair(&options.sabnzbd, "SABnzbd")}) {
+        if (parser.isSet(*option) && parser.optionNames().size() + parser.positionalArguments().size() > 1)
+            return QStringLiteral("--%1 takes everything from %2's environment: no NZB file and no other option.").arg(option->names().first(), QLatin1String(downloader));
+        if (parser.isSet(*option))
+            return std::nullopt;
+    }
     if (parser.isSet(options.test) && (!noFiles || parser.isSet(options.dump) || parser.isSet(options.json)))
         return QStringLiteral("--test checks servers: it takes no NZB file, no --dump and no --json.");
     if (!parser.isSet(options.test) && noFiles)
@@ -379,6 +380,8 @@ int main(int argc, char *argv[])
         return usageError(*problem);
     if (parser.isSet(options.nzbget))
         return RunNzbgetExtension(QProcessEnvironment::systemEnvironment());
+    if (parser.isSet(options.sabnzbd))
+        return RunSabnzbdPreQueue(QProcessEnvironment::systemEnvironment());
     const QStringList paths = parser.positionalArguments();
     if (parser.isSet(options.dump))
         return checkEach(paths, setup, true);

@@ -27,6 +27,16 @@ CheckServer CheckServer::fromRecord(const ServerRecord &server)
     return result;
 }
 
+std::vector<CheckServer> CheckServer::tickedOf(const std::vector<ServerRecord> &servers)
+{
+    std::vector<CheckServer> ticked;
+    for (const ServerRecord &record : servers) {
+        if (record.checked)
+            ticked.push_back(fromRecord(record));
+    }
+    return ticked;
+}
+
 CheckRun::CheckRun(NzbModel &nzb, std::vector<CheckServer> servers, QChar decimalSeparator, QObject *parent)
     : QObject(parent)
     , m_nzb(nzb)

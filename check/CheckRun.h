@@ -37,6 +37,8 @@ struct CheckServer {
     std::function<QString()> askPassword;
 
     static CheckServer fromRecord(const ServerRecord &server);
+    // Those of the list that are ticked, in its order.
+    static std::vector<CheckServer> tickedOf(const std::vector<ServerRecord> &servers);
     // The password to send after "381 ".
     QString passwordWhenAsked() const { return password.isEmpty() && askPassword ? askPassword() : password; }
 };

@@ -7,8 +7,6 @@ extension's output. Exit status 77 (skipped) when nzbget, par2 or INN 2 is missi
 ORVALIS_REQUIRE_NZBGET is set.
 """
 
-import argparse
-import os
 import shutil
 import sys
 import tempfile
@@ -16,7 +14,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tools' / 'nzbget'))
-from nzbget_lab import INN_PORT, Lab, Post, lose_blocks, par2_set, port_open, validate  # noqa: E402
+from nzbget_lab import INN_PORT, Lab, Post, check_folder, lose_blocks, par2_set, port_open, validate  # noqa: E402
 
 AUTH_PORT = 1120   # INN 2's port that wants a login (tester, s3cret)
 WARNING = 'WARNING main: Orvalis: '
@@ -103,15 +101,8 @@ def judge(name, expected, base, ours, total):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.strip().splitlines()[0])
-    parser.add_argument('--check', required=True, help='path to orvalis-check')
-    args = parser.parse_args()
-    missing = [what for what, there in (('nzbget', shutil.which('nzbget')), ('par2', shutil.which('par2')),
-                                        ('INN 2', port_open(INN_PORT) and port_open(AUTH_PORT))) if not there]
-    if missing:
-        print(f'needs {", ".join(missing)} (./build.sh test as root brings them)')
-        return 1 if os.environ.get('ORVALIS_REQUIRE_NZBGET') else 77
-    check = str(Path(args.check).resolve().parent)
+    check = check_folder(__doc__.strip().splitlines()[0], {'nzbget': shutil.which('nzbget'), 'par2': shutil.which('par2'),
+                                                           'INN 2': port_open(INN_PORT) and port_open(AUTH_PORT)}, 'ORVALIS_REQUIRE_NZBGET')
     with tempfile.TemporaryDirectory(prefix='nzbget-extension-') as folder:
         jobs = posts(folder)
         base = run_jobs(check, jobs, extension=False)

@@ -36,6 +36,23 @@ SettingsContents settings(const ScriptedNntpServer &off, const ScriptedNntpServe
     return contents;
 }
 
+// SABnzbd's copies of NZBs named Job.nzb under TMP/incomplete, for a row whose file is a
+// sabnzbd.ini that names that folder: the job's (five parts of 100 bytes) between an older copy
+// of as many bytes and a newer one of fewer, each of two parts.
+void layOutSabnzbdJobs(const QTemporaryDir &dir, const QString &ini)
+{
+    writeTestFile(dir, QStringLiteral("orvalis-prequeue.conf"), "# beside the script\nsabnzbd_ini = " + ini.toUtf8() + '\n');
+    const QByteArray job = "<nzb><file subject='\"a&#10;1\" (1/5)'><segments><segment bytes='100'>a1@x</segment><segment bytes='100'>a2@x</segment>"
+                           "<segment bytes='100'>a3@x</segment><segment bytes='100'>a4@x</segment><segment bytes='100'>a5@x</segment></segments></file></nzb>";
+    const QByteArray other = "<nzb><file subject='\"w\" (1/2)'><segments><segment bytes='SIZE'>w1@x</segment><segment bytes='SIZE'>w2@x</segment></segments></file></nzb>";
+    for (const auto &[folder, nzb, age] : {std::tuple("Job", QByteArray(other).replace("SIZE", "250"), 20), std::tuple("Job.1", job, 10),
+                                           std::tuple("Job.2", QByteArray(other).replace("SIZE", "200"), 5)}) {
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("incomplete/%1/__ADMIN__").arg(QLatin1String(folder))));
+        QFile copy(writeTestFile(dir, QStringLiteral("incomplete/%1/__ADMIN__/Job.nzb.gz").arg(QLatin1String(folder)), gzipped(nzb)));
+        QVERIFY(copy.open(QIODevice::ReadWrite) && copy.setFileTime(QDateTime::currentDateTime().addSecs(-age), QFileDevice::FileModificationTime));
+    }
+}
+
 } // namespace
 
 class TestCheckTool : public QObject
@@ -82,6 +99,15 @@ private Q_SLOTS:
                                                                                      << QList<QByteArray>{"STAT <n@x>=430 no"};
         QTest::newRow("NZBGet: no job held without JSON-RPC") << QStringList{"NZBNP_FILENAME=FILE", "NZBNP_PAUSED=0", "NZBOP_CONTROLIP=0.0.0.0", "NZBOP_CONTROLPORT=1", "--nzbget"}
                                                               << QByteArray() << QList<QByteArray>();
+        // SABnzbd's pre-queue script: the job from the environment, the NZB and the servers from sabnzbd.ini.
+        const QStringList sabnzbd{"ORVALIS_PREQUEUE_CONF=TMP/orvalis-prequeue.conf", "SAB_VERSION=3.7.1", "SAB_FILENAME= Job.nzb", "--sabnzbd"};
+        const QByteArray ini = "__version__ = 19\n[misc]\ndownload_dir = incomplete # beside the file\n[servers]\n[[first]]\nhost = 127.0.0.1\nport = PORT1\n";
+        QTest::newRow("SABnzbd: the job's copy, servers by priority, disabled ones never") << sabnzbd + QStringList{"SAB_BYTES=500"}
+            << ini + "connections = 9\nnotes = \"\"\"two\nport = 1\"\"\"\n[[later]]\nhost = 127.0.0.1\nport = PORT2\nusername = \"user\"\n"
+                     "password = !!!encoded!!!70617373\npriority = 1\n[[off]]\nhost = 127.0.0.1\nport = PORT2\nenable = 0\n"
+            << QList<QByteArray>{"STAT <a3@x>=430 no"};
+        QTest::newRow("SABnzbd: a job that cannot be complete") << sabnzbd + QStringList{"SAB_BYTES=500"} << ini << QList<QByteArray>{"STAT <a3@x>=430 no"};
+        QTest::newRow("SABnzbd: no copy of the job's bytes") << sabnzbd + QStringList{"SAB_BYTES=499"} << ini << QList<QByteArray>();
         QTest::newRow("ticked servers of a settings file") << QStringList{"--settings", "FILE", "COMPLETE"} << QByteArray("ticked") << QList<QByteArray>();
         QTest::newRow("no server ticked") << QStringList{"--settings", "FILE", kSample} << QByteArray("unticked") << QList<QByteArray>();
         QTest::newRow("no settings file") << QStringList{"--settings", "none.dat", kSample} << QByteArray() << QList<QByteArray>();
@@ -146,7 +172,9 @@ private Q_SLOTS:
         else if (file == "ticked" || file == "unticked")
             QVERIFY(!SaveSettingsFile(path, settings(second, first, file == "ticked", rules.isEmpty() ? "2" : "1")));
         else if (!file.isEmpty())
-            writeTestFile(dir, QStringLiteral("row.file"), file);
+            writeTestFile(dir, QStringLiteral("row.file"), QByteArray(file).replace("PORT1", QByteArray::number(first.port())).replace("PORT2", QByteArray::number(second.port())));
+        if (arguments.contains(QStringLiteral("--sabnzbd")))
+            layOutSabnzbdJobs(dir, path);
         for (const char *name : {".netrc", "open-netrc"}) {
             const QString netrc = writeTestFile(dir, QString::fromLatin1(name), "machine 127.0.0.1 login user password pass\n");
             QFile::setPermissions(netrc, QFile::ReadOwner | QFile::WriteOwner | (*name == 'o' ? QFile::ReadGroup | QFile::ReadOther : QFile::Permissions()));
@@ -214,7 +242,7 @@ private Q_SLOTS:
                                "--pipeline 0 SAMPLE", "--pipeline 101 SAMPLE", "--pipeline x SAMPLE", "--pipeline +4 SAMPLE", "--pipeline  SAMPLE",
                                "--timeout -1 SAMPLE", "--sample 10001 SAMPLE", "--sample 0 --stat-only SAMPLE", "--timeout 1s SAMPLE", "--timeout 2000001 SAMPLE", "--timeout  SAMPLE", "--ca-file SAMPLE SAMPLE",
                                "--netrc-file none.netrc --server localhost:119 SAMPLE", "--server localhost SAMPLE", "--server localhost:0 SAMPLE", "--server localhost:119:11 SAMPLE", "--server localhost:http SAMPLE", "--server :119 SAMPLE",
-                               "--nzbget", "--nzbget SAMPLE", "--nzbget --json"};
+                               "--nzbget", "--nzbget SAMPLE", "--nzbget --json", "--sabnzbd", "--sabnzbd --files"};
         QByteArray text;
         for (const QString &run : runs) {
             QStringList arguments = run.split(u' ', Qt::SkipEmptyParts);

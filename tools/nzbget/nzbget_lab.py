@@ -6,8 +6,10 @@ go to INN 2 on 127.0.0.1:1119 (tools/inn2/inn2-up.sh) as yEnc articles made with
 of bench/par2/validate.py, each post under message-IDs of its own.
 """
 
+import argparse
 import base64
 import ctypes
+import http.client
 import json
 import os
 import random
@@ -34,6 +36,33 @@ PR_SET_PDEATHSIG = 1
 def end_with_parent():
     """In the child before exec: the kernel sends it SIGTERM when its parent dies."""
     ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+def check_folder(description, needs, required_by):
+    """The folder of the orvalis-check that the option --check names. When something of `needs`
+    (what -> whether it is there) is missing, says so and exits: 77 (skipped), or 1 when the
+    variable `required_by` is set."""
+    parser = argparse.ArgumentParser(description=description)
+    parser.add_argument('--check', required=True, help='path to orvalis-check')
+    args = parser.parse_args()
+    if missing := [what for what, there in needs.items() if not there]:
+        print(f'needs {", ".join(missing)} (./build.sh test as root brings them)')
+        sys.exit(1 if os.environ.get(required_by) else 77)
+    return str(Path(args.check).resolve().parent)
+
+
+def stop_child(process, ask, seconds):
+    """Asks a downloader to stop (it may go before its answer is whole), and kills it when it
+    has not after `seconds`."""
+    try:
+        ask()
+    except (OSError, http.client.HTTPException):
+        pass
+    try:
+        process.wait(seconds)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
 
 
 def free_port():
@@ -142,15 +171,7 @@ class Lab:
 
     def stop(self, remove=True):
         if self.process:
-            try:
-                self.rpc('shutdown')
-            except OSError:
-                pass
-            try:
-                self.process.wait(15)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+            stop_child(self.process, lambda: self.rpc('shutdown'), 15)
             self.process = None
         if remove:
             shutil.rmtree(self.folder, ignore_errors=True)
