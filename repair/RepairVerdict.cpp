@@ -483,9 +483,16 @@ SetVerdict judgeSet(const std::vector<PostedFile> &files, const Par2Set &set, co
     return verdictFor(needed, available);
 }
 
-int badness(SetVerdict::Kind kind)
+constexpr QLatin1StringView kNotCovered("Not covered by par2: ");
+constexpr QLatin1StringView kNotCoveredNotNeeded("Not covered by par2 (not needed): ");
+
+// How bad a line of the verdict is, for the one line a status bar shows. A file outside every
+// set that the download needs ranks with "not possible"; one it does without, below "uncertain".
+enum Badness { FineNotNeeded, FinePossible, NotCoveredNotNeeded, InDoubt, NotKnown, Hopeless };
+
+Badness badness(SetVerdict::Kind kind)
 {
-    static constexpr int order[] = {0, 1, 4, 2, 3}; // NotNeeded, Possible, NotPossible, Uncertain, Unknown
+    static constexpr Badness order[] = {FineNotNeeded, FinePossible, Hopeless, InDoubt, NotKnown}; // by SetVerdict::Kind
     return order[kind];
 }
 
@@ -561,9 +568,9 @@ QStringList Judgement::lines() const
     for (const SetVerdict &verdict : verdicts)
         lines << verdict.line();
     for (const QString &name : notCovered)
-        lines << QLatin1String("Not covered by par2: ") + name;
+        lines << kNotCovered + name;
     for (const QString &name : notNeeded)
-        lines << QLatin1String("Not covered by par2 (not needed): ") + name;
+        lines << kNotCoveredNotNeeded + name;
     return lines;
 }
 
@@ -588,10 +595,19 @@ bool Judgement::cannotBeComplete() const
 
 QString Judgement::worstLine() const
 {
-    const auto worst = std::max_element(verdicts.begin(), verdicts.end(), [](const SetVerdict &a, const SetVerdict &b) {
-        return badness(a.kind) < badness(b.kind);
-    });
-    return worst == verdicts.end() ? QString() : worst->line();
+    QString worst;
+    int worstBadness = -1;
+    const auto consider = [&](Badness badness, const QString &line) {
+        if (badness > worstBadness)
+            worstBadness = badness, worst = line;
+    };
+    for (const SetVerdict &verdict : verdicts)
+        consider(badness(verdict.kind), verdict.line());
+    if (!notCovered.isEmpty())
+        consider(Hopeless, kNotCovered + notCovered.first());
+    if (!notNeeded.isEmpty())
+        consider(NotCoveredNotNeeded, kNotCoveredNotNeeded + notNeeded.first());
+    return worst;
 }
 
 namespace {

@@ -76,7 +76,7 @@ struct Judgement {
     // The data cannot be complete: a set is short of recovery blocks, or a file the download
     // needs lost articles outside every set.
     bool cannotBeComplete() const;
-    // The verdict a status bar shows: the worst set's.
+    // The line a status bar shows: the worst of lines(), the first of equals.
     QString worstLine() const;
 };
 

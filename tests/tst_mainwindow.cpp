@@ -110,15 +110,22 @@ private Q_SLOTS:
     }
 
     // The one layout check: twips at 15 to the pixel, widened captions that never reach the next
-    // control, the legend inside the status bar in the statuses' order; then the tabs and the icons.
+    // control, the legend below the list in the statuses' order, a long verdict line shown whole
+    // in the status bar; then the tabs and the icons.
     void laysOutTabsLegendAndIcons()
     {
-        QVERIFY(m_window->centralWidget()->size() == QSize(753, 545) && child(m_window, "lvwItems")->geometry() == QRect(16, 136, 721, 316));
+        QVERIFY(m_window->centralWidget()->size() == QSize(753, 545) && child(m_window, "lvwItems")->geometry() == QRect(16, 136, 721, 296));
         QVERIFY(child(m_window, "chkOnlyFilenames")->geometry().right() < child(m_window, "cmdCopyLog")->x()
                 && child(m_window, "chkOnlyFilenames")->width() >= child(m_window, "chkOnlyFilenames")->sizeHint().width()
                 && child(m_window, "lblSample")->geometry().left() > child(m_window, "TabStrip")->geometry().left() + child<QTabBar>(m_window, "TabStrip")->tabRect(1).right());
         QWidget *legend = child(m_window, "PContainer");
-        QVERIFY(child(m_window, "StatusBar")->geometry().contains(legend->geometry()));
+        const QRect list = child(m_window, "lvwItems")->geometry();
+        QVERIFY(child(m_window, "TabPanel")->geometry().contains(legend->geometry()) && legend->y() > list.bottom() && legend->geometry().right() == list.right());
+        auto *status = child<QLabel>(m_window, "StatusText");
+        const QString text = status->text();
+        status->setText(QStringLiteral(" Repair: not possible, 24 recovery block(s) short (needs 30, 6 available)."));
+        QCOMPARE(status->fontMetrics().elidedText(status->text(), Qt::ElideRight, status->contentsRect().width()), status->text());
+        status->setText(text);
         QString captions;
         int right = -1;
         for (QLabel *label : legend->findChildren<QLabel *>(QStringLiteral("lblArray"))) {
@@ -129,7 +136,7 @@ private Q_SLOTS:
         QCOMPARE(captions, QStringLiteral("Queued|Checking|Available|Missing (partially)|"));
         for (const int tab : {1, 0}) {
             child<QTabBar>(m_window, "TabStrip")->setCurrentIndex(tab);
-            QCOMPARE(child(m_window, "lvwItems")->isVisible() + 2 * child(m_window, "lstLog")->isVisible(), tab ? 2 : 1);
+            QCOMPARE(child(m_window, "lvwItems")->isVisible() + 2 * child(m_window, "lstLog")->isVisible() + 4 * legend->isVisible(), tab ? 2 : 5);
         }
         QCOMPARE(child(m_window, "lstLog")->geometry(), child(m_window, "lvwItems")->geometry());
         const int hues[] = {60, 240, 120, 0}; // yellow, blue, green, red

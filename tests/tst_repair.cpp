@@ -93,47 +93,51 @@ private Q_SLOTS:
         QTest::addColumn<Described>("described"); // by the first set's index, at slices of 1,000 bytes
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<std::optional<QString>>("ignore"); // as --ignore-ext gives it; none for the default
+        QTest::addColumn<int>("worst"); // the line a status bar shows
         const std::optional<QString> byDefault;
         const Described ab{{u"a.rar"_s, 3000}, {u"b.rar"_s, 2500}};
         const auto set = [](const char *a, const char *b, const char *volume, qint64 partBytes = 1000) {
             return std::vector<PostedFile>{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, a, partBytes), posted(u"b.rar"_s, b, partBytes), posted(u"s.vol0+3.par2"_s, volume, partBytes)};
         };
         const QString notNeeded = u"Repair: not needed, every data article was found."_s;
-        QTest::newRow("nothing missing") << set("+++", "+++", "++++") << ab << QStringList{notNeeded} << byDefault;
-        QTest::newRow("only a volume lost") << set("+++", "+++", "-+++") << ab << QStringList{notNeeded} << byDefault;
-        QTest::newRow("aligned, one not listed") << set("+-+", "+.+", "++++") << ab << QStringList{u"Repair: possible, needs 2 of 3 recovery block(s)."_s} << byDefault;
-        QTest::newRow("short last article") << set("+++", "++-", "++++") << ab << QStringList{u"Repair: possible, needs 1 of 3 recovery block(s)."_s} << byDefault;
+        QTest::newRow("nothing missing") << set("+++", "+++", "++++") << ab << QStringList{notNeeded} << byDefault << 0;
+        QTest::newRow("only a volume lost") << set("+++", "+++", "-+++") << ab << QStringList{notNeeded} << byDefault << 0;
+        QTest::newRow("aligned, one not listed") << set("+-+", "+.+", "++++") << ab << QStringList{u"Repair: possible, needs 2 of 3 recovery block(s)."_s} << byDefault << 0;
+        QTest::newRow("short last article") << set("+++", "++-", "++++") << ab << QStringList{u"Repair: possible, needs 1 of 3 recovery block(s)."_s} << byDefault << 0;
         // Articles of 700 bytes: the second of a.rar (3,300 bytes) lies across blocks 0 and 1.
         QTest::newRow("across block edges") << set("+-+-+", "++-+", "+++++++", 700) << Described{{u"a.rar"_s, 3300}, {u"b.rar"_s, 2500}}
-                                            << QStringList{u"Repair: not possible, 2 recovery block(s) short (needs 5, 3 available)."_s} << byDefault;
+                                            << QStringList{u"Repair: not possible, 2 recovery block(s) short (needs 5, 3 available)."_s} << byDefault << 0;
         // Recovery packets of 1,068 bytes at 0 and 1,432 (after three critical packets): the
         // volume's second article hits both.
-        QTest::newRow("damaged volume") << set("+-+", "+++", "+-++") << ab << QStringList{u"Repair: possible, needs 1 of 1 recovery block(s)."_s} << byDefault;
+        QTest::newRow("damaged volume") << set("+-+", "+++", "+-++") << ab << QStringList{u"Repair: possible, needs 1 of 1 recovery block(s)."_s} << byDefault << 0;
         QTest::newRow("described, not posted") << std::vector{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, "+++"), posted(u"s.vol0+3.par2"_s, "++++")}
-                                               << ab << QStringList{u"Repair: possible, needs 3 of 3 recovery block(s)."_s} << byDefault;
+                                               << ab << QStringList{u"Repair: possible, needs 3 of 3 recovery block(s)."_s} << byDefault << 0;
         QTest::newRow("outside the set") << std::vector{posted(u"x.par2"_s, "+"), posted(u"x.vol0+1.par2"_s, "++"), posted(u"x.r00"_s, "+-"), posted(u"y.NFO"_s, "-"), posted(u"y.sfv"_s, "+"), posted(u"y.jpg"_s, "-")}
                                          << Described{{u"x.r00"_s, 2000}}
-                                         << QStringList{u"Repair: possible, needs 1 of 1 recovery block(s)."_s, u"Not covered by par2: y.jpg"_s, u"Not covered by par2 (not needed): y.NFO"_s} << byDefault;
+                                         << QStringList{u"Repair: possible, needs 1 of 1 recovery block(s)."_s, u"Not covered by par2: y.jpg"_s, u"Not covered by par2 (not needed): y.NFO"_s} << byDefault << 1;
+        QTest::newRow("a repair, a file not needed lost") << std::vector{posted(u"x.par2"_s, "+"), posted(u"x.vol0+1.par2"_s, "++"), posted(u"x.r00"_s, "+-"), posted(u"y.nfo"_s, "-")}
+                                                          << Described{{u"x.r00"_s, 2000}}
+                                                          << QStringList{u"Repair: possible, needs 1 of 1 recovery block(s)."_s, u"Not covered by par2 (not needed): y.nfo"_s} << byDefault << 1;
         QTest::newRow("no par2") << std::vector{posted(u"a.rar"_s, "+-")} << Described{}
-                                 << QStringList{u"Repair: unknown, the NZB has no par2 recovery files."_s, u"Not covered by par2: a.rar"_s} << byDefault;
+                                 << QStringList{u"Repair: unknown, the NZB has no par2 recovery files."_s, u"Not covered by par2: a.rar"_s} << byDefault << 1;
         // Claims size neither memory nor time: a file of 2^40 bytes, a volume of 999,999,999 blocks.
         QTest::newRow("a file of 2^40 bytes, a volume of 999,999,999 blocks")
             << std::vector{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, "+-+"), posted(u"s.vol0+999999999.par2"_s, "+-++")} << Described{{u"a.rar"_s, 1LL << 40}}
-            << QStringList{u"Repair: possible, needs 366503877 of 999999997 recovery block(s)."_s} << byDefault;
+            << QStringList{u"Repair: possible, needs 366503877 of 999999997 recovery block(s)."_s} << byDefault << 0;
         // The index's 10,000 bytes make parts of one byte: 2 to 10,000 are lost, the rest lie past the end.
         QTest::newRow("a counter of two billion parts") << std::vector{posted(u"s.par2"_s, "+"), PostedFile{u"a.rar"_s, 2000000000, {{1, 1030}}}, posted(u"s.vol0+1.par2"_s, "+")}
-                                                        << Described{{u"a.rar"_s, 10000}} << QStringList{u"Repair: not possible, 9 recovery block(s) short (needs 10, 1 available)."_s} << byDefault;
+                                                        << Described{{u"a.rar"_s, 10000}} << QStringList{u"Repair: not possible, 9 recovery block(s) short (needs 10, 1 available)."_s} << byDefault << 0;
         QTest::newRow("two sets") << std::vector{posted(u"p.par2"_s, "+"), posted(u"p.vol0+1.par2"_s, "++"), posted(u"p.bin"_s, "-"), posted(u"q.PAR2"_s, "+"), posted(u"q.bin"_s, "+")}
-                                  << Described{{u"p.bin"_s, 1000}} << QStringList{u"Repair (p): possible, needs 1 of 1 recovery block(s)."_s, u"Repair (q): "_s + notNeeded.mid(8)} << byDefault;
+                                  << Described{{u"p.bin"_s, 1000}} << QStringList{u"Repair (p): possible, needs 1 of 1 recovery block(s)."_s, u"Repair (q): "_s + notNeeded.mid(8)} << byDefault << 0;
         QTest::newRow("only files not needed lost") << std::vector{posted(u"a.rar"_s, "++"), posted(u"a.nzb"_s, "-")} << Described{}
-                                                    << QStringList{notNeeded, u"Not covered by par2 (not needed): a.nzb"_s} << byDefault;
+                                                    << QStringList{notNeeded, u"Not covered by par2 (not needed): a.nzb"_s} << byDefault << 1;
         QTest::newRow("an ignore list of its own") << std::vector{posted(u"readme.TXT"_s, "-"), posted(u"txt"_s, "-"), posted(u"a.txt.bak"_s, "-"), posted(u"b.jpeg"_s, "-"), posted(u"c.nfo"_s, "-")}
                                                    << Described{} << QStringList{u"Repair: unknown, the NZB has no par2 recovery files."_s, u"Not covered by par2: a.txt.bak"_s,
                                                                                  u"Not covered by par2: c.nfo"_s, u"Not covered by par2 (not needed): readme.TXT"_s,
                                                                                  u"Not covered by par2 (not needed): txt"_s, u"Not covered by par2 (not needed): b.jpeg"_s}
-                                                   << std::optional(u" txt, *.J?EG ,,"_s);
+                                                   << std::optional(u" txt, *.J?EG ,,"_s) << 1;
         QTest::newRow("an empty ignore list") << std::vector{posted(u"a.nfo"_s, "-")} << Described{}
-                                              << QStringList{u"Repair: unknown, the NZB has no par2 recovery files."_s, u"Not covered by par2: a.nfo"_s} << std::optional(QString());
+                                              << QStringList{u"Repair: unknown, the NZB has no par2 recovery files."_s, u"Not covered by par2: a.nfo"_s} << std::optional(QString()) << 1;
     }
 
     void judgesInBlocks()
@@ -147,7 +151,10 @@ private Q_SLOTS:
         if (!described.empty())
             facts[0] = index(1000, described, files[1].segments.front().bytes);
         QFETCH(std::optional<QString>, ignore);
-        QTEST(Judge(files, GroupByName(names), facts, {}, ignore ? IgnoreList::fromText(*ignore) : IgnoreList()).lines(), "lines");
+        const Judgement judgement = Judge(files, GroupByName(names), facts, {}, ignore ? IgnoreList::fromText(*ignore) : IgnoreList());
+        QTEST(judgement.lines(), "lines");
+        QFETCH(int, worst);
+        QCOMPARE(judgement.worstLine(), judgement.lines().value(worst));
     }
 
     // False headers every 16 bytes after the index of one file, each claiming the rest of 64 KiB.

@@ -199,6 +199,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::showTab(int index)
 {
     m_lvwItems->setVisible(index == 0);
+    m_legend->setVisible(index == 0);
     m_lstLog->setVisible(index == 1);
 }
 

@@ -77,6 +77,7 @@ private:
     void buildSampleField(QWidget *client);
     void buildMenus();
     void buildStatusBar();
+    void buildLegend(QWidget *client);
     void checkClicked();
     void startCheck();
     void cancelCheck();
@@ -121,6 +122,7 @@ private:
     QPushButton *m_cmdSaveLog = nullptr;
     QStatusBar *m_statusBar = nullptr;
     QLabel *m_statusText = nullptr;
+    QWidget *m_legend = nullptr; // of the list's icons, shown with the list
     QAction *m_mnuAbout = nullptr;
     QMenu *m_mnuPopup = nullptr;
     QAction *m_mnuUp = nullptr;

@@ -22,6 +22,8 @@
 
 namespace {
 
+constexpr int kListHeight = 4440; // twips: the lists, with a line below for the legend
+
 QTreeView *makeReportView(QWidget *parent, const char *name, const QRect &geometry)
 {
     auto *view = place<QTreeView>(parent, name, geometry);
@@ -124,12 +126,13 @@ void MainWindow::buildListArea(QWidget *client)
     tabPanel->setFrameShape(QFrame::StyledPanel);
     connect(m_tabStrip, &QTabBar::currentChanged, this, &MainWindow::showTab);
 
-    m_lvwItems = makeReportView(client, "lvwItems", twipRect(240, 2040, 10815, 4740));
+    // The list leaves a line below it for the legend of its icons.
+    m_lvwItems = makeReportView(client, "lvwItems", twipRect(240, 2040, 10815, kListHeight));
     m_lvwItems->setModel(m_nzb.get());
     setColumnWidths(m_lvwItems, {8300, 600, 690});
     fitHeaderCaptions(m_lvwItems);
     widenColumnToFit(m_lvwItems, NzbModel::PartsColumn, QStringLiteral("999/999"));
-    m_lstLog = place<QListView>(client, "lstLog", twipRect(240, 2040, 10815, 4740));
+    m_lstLog = place<QListView>(client, "lstLog", twipRect(240, 2040, 10815, kListHeight));
     m_lstLog->setModel(&m_log);
     m_lstLog->setUniformItemSizes(true); // keeps a log of a million lines fast
     m_lstLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -210,14 +213,18 @@ void MainWindow::buildStatusBar()
     QWidget *client = centralWidget();
     m_statusBar = place<QStatusBar>(client, "StatusBar", twipRect(0, 7800, 11295, 375));
     m_statusBar->setSizeGripEnabled(false);
+    // The whole width is the status text's: a verdict line is read in full.
     m_statusText = new QLabel(kIdle, m_statusBar);
-    QLabel *status = m_statusText;
-    status->setObjectName(QStringLiteral("StatusText"));
-    status->setFixedWidth(px(5500));
-    m_statusBar->addWidget(status);
+    m_statusText->setObjectName(QStringLiteral("StatusText"));
+    m_statusBar->addWidget(m_statusText, 1);
+    buildLegend(client);
+}
 
-    // The legend lies on the right part of the status bar.
-    auto *legend = place<QWidget>(client, "PContainer", twipRect(5615, 7880, 5655, 270));
+// The legend of the list's icons, on the line below the list, at its right end.
+void MainWindow::buildLegend(QWidget *client)
+{
+    const QRect list = m_lvwItems->geometry();
+    m_legend = place<QWidget>(client, "PContainer", QRect(list.right() + 1 - px(5655), list.bottom() + 3, px(5655), px(270)));
     static constexpr int pictureLefts[] = {0, 1320, 2720, 4070};
     static constexpr int labelLefts[] = {240, 1560, 2960, 4310};
     static constexpr int labelWidths[] = {570, 675, 645, 1185};
@@ -225,24 +232,20 @@ void MainWindow::buildStatusBar()
                                 QStringLiteral("Missing (partially)")};
     QLabel *label = nullptr;
     for (int i = 0; i < 4; ++i) {
-        auto *picture = place<QLabel>(legend, "PicArray", twipRect(pictureLefts[i], 10, 255, 255));
+        auto *picture = place<QLabel>(m_legend, "PicArray", twipRect(pictureLefts[i], 10, 255, 255));
         picture->setPixmap(m_statusIcons[size_t(i)].pixmap(picture->size()));
-        label = place<QLabel>(legend, "lblArray", twipRect(labelLefts[i], 30, labelWidths[i], 195));
+        label = place<QLabel>(m_legend, "lblArray", twipRect(labelLefts[i], 30, labelWidths[i], 195));
         label->setText(captions[i]);
         label->setProperty("index", i);
         picture->setProperty("index", i);
-        label->resize(label->width(), legend->height() - label->y());
+        label->resize(label->width(), m_legend->height() - label->y());
         if (i < 3)
             widenToFit(label, px(pictureLefts[i + 1]) - 2);
     }
-    // The last caption ends at the window's edge; when it does not fit, the legend grows to the
-    // left over the unused end of the status text's panel.
-    const int overflow = label->x() + label->sizeHint().width() - legend->width();
-    if (overflow > 0) {
-        legend->setGeometry(legend->x() - overflow, legend->y(), legend->width() + overflow, legend->height());
-        status->setFixedWidth(qMin(status->width(), legend->x()));
-    }
-    widenToFit(label, legend->width());
-    legend->raise();
+    // The last caption ends at the list's right edge; when it does not fit, the legend grows to the left.
+    const int overflow = label->x() + label->sizeHint().width() - m_legend->width();
+    if (overflow > 0)
+        m_legend->setGeometry(m_legend->x() - overflow, m_legend->y(), m_legend->width() + overflow, m_legend->height());
+    widenToFit(label, m_legend->width());
 }
 
