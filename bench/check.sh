@@ -7,10 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 rounds=${2:-5}
-for program in orvalis-make-nzb orvalis-bench-responder orvalis-bench-client orvalis-bench-window; do
-    [ -x "$build/bench/$program" ] || { echo "$build/bench/$program is missing: build it first" >&2; exit 1; }
-done
-[ -x "$build/app/orvalis-check" ] || { echo "$build/app/orvalis-check is missing" >&2; exit 1; }
+. bench/require_built.sh
+require_built "$build" bench/orvalis-make-nzb bench/orvalis-bench-responder bench/orvalis-bench-client bench/orvalis-bench-window app/orvalis-check
 [ -x /usr/bin/time ] || { apt-get update && apt-get install -y time; }
 
 out=bench/out

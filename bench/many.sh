@@ -9,9 +9,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 rounds=${2:-5}
 delay=${3:-0}
-for program in bench/orvalis-make-nzb bench/orvalis-bench-responder app/orvalis-check; do
-    [ -x "$build/$program" ] || { echo "$build/$program is missing: build it first" >&2; exit 1; }
-done
+. bench/require_built.sh
+require_built "$build" bench/orvalis-make-nzb bench/orvalis-bench-responder app/orvalis-check
 
 out=bench/out/many
 mkdir -p "$out"

@@ -8,9 +8,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 depths=("${@:2}")
 ((${#depths[@]})) || depths=(1 8 32 100)
-for program in bench/orvalis-make-nzb bench/orvalis-bench-responder app/orvalis-check; do
-    [ -x "$build/$program" ] || { echo "$build/$program is missing: build it first" >&2; exit 1; }
-done
+. bench/require_built.sh
+require_built "$build" bench/orvalis-make-nzb bench/orvalis-bench-responder app/orvalis-check
 
 out=bench/out
 mkdir -p "$out"
