@@ -12,6 +12,7 @@ import re
 import shutil
 import socket
 import socketserver
+import string
 import subprocess
 import sys
 import tempfile
@@ -27,6 +28,13 @@ LINE = 128
 SHIFT = bytes((i + 42) % 256 for i in range(256))
 UNSHIFT = bytes((i - 42) % 256 for i in range(256))
 RECOVERY_PACKET = b'PAR 2.0\0RecvSlic'
+# The subject forms a post may use: {i}/{n} counts the files of the NZB, {parts} the file's articles.
+SUBJECTS = {
+    'quoted': '"{name}" yEnc (1/{parts})',
+    'yenc': '{name} yEnc (1/{parts})',
+    'counter': '[{i}/{n}] - {name} yEnc (1/{parts})',
+    'bracketed': '[PRiVATE]-[WtFnZb]-[{name}]-[{i}/{n}] - "" yEnc {size} (1/{parts})',
+}
 
 
 # ---------------------------------------------------------------- yEnc
@@ -79,6 +87,10 @@ class Post:
     slices: list = field(default_factory=list)    # (start, end) of each recovery packet's bytes
                                                   # whose loss costs the block
     single: bool = False          # the single-part yEnc form
+    posted: str = ''              # the name in the NZB and in =ybegin; the par2 set knows name
+
+    def __post_init__(self):
+        self.posted = self.posted or self.name
 
 
 def recovery_packets(data):
@@ -98,6 +110,11 @@ class Trial:
         self.seed, self.folder, self.rng = seed, folder, rng
         self.posts, self.slice = [], {}
         self.gone, self.unlisted, self.dropped = set(), set(), set()
+        self.style = 'quoted'      # the subject's form, one of SUBJECTS
+        self.heads = False         # whether the NZB's bytes count the article's headers
+        self.hidden = False        # whether the par2 files' names hide them
+        self.notes = []            # what a disagreement line should also say
+        self.article_size = None
 
     def add(self, name, data, kind, set_name):
         post = Post(len(self.posts), name, data, kind, set_name)
@@ -135,6 +152,7 @@ class Trial:
         (self.folder / name).write_bytes(self.posts[-1].data)
 
     def cut(self, article_size):
+        self.article_size = article_size
         for post in self.posts:
             n = len(post.data)
             post.parts = [(o, min(article_size, n - o)) for o in range(0, n, article_size)]
@@ -213,23 +231,62 @@ class Trial:
                     served[f'<{self.msgid(post, k)}>'] = body(post, k)
         return served
 
+    def listed(self):
+        return [p for p in self.posts if p.name not in self.dropped]
+
+    def subject(self, post):
+        listed = self.listed()
+        i = listed.index(post) + 1 if post in listed else post.number + 1
+        return SUBJECTS[self.style].format(name=post.posted, i=i, n=len(listed),
+                                           parts=len(post.parts), size=len(post.data))
+
+    def head(self, post, k):
+        """The article's header block as a server sends it before the blank line."""
+        msgid = f'<{self.msgid(post, k)}>'
+        if not self.heads:
+            return f'From: v@x\r\nNewsgroups: {GROUP}\r\nMessage-ID: {msgid}\r\n'.encode()
+        rng = random.Random(f'head {self.seed} {post.number} {k}')
+        length = post.parts[k][1]
+        lines = [f'Path: news.validate!{rng.choice(["not-for-mail", "feed.validate!not-for-mail"])}',
+                 f'From: {rng.choice(["poster", "Anonymous", "yposter"])} <{rng.randbytes(5).hex()}@validate.invalid>',
+                 f'Newsgroups: {GROUP}', f'Subject: {self.subject(post)}', f'Message-ID: {msgid}',
+                 'Date: Tue, 14 Nov 2023 22:13:20 +0000', f'Lines: {length // LINE + 3}',
+                 'Organization: validate', f'X-Received-Bytes: {length * 102 // 100 + 600}']
+        text = '\r\n'.join(lines) + '\r\n'
+        pad = rng.randint(400, 700) - len(text) - len('X-Ufhash: \r\n')
+        if pad > 0:
+            text += 'X-Ufhash: ' + ''.join(rng.choices(string.ascii_letters + string.digits, k=pad)) + '\r\n'
+        return text.encode()
+
+    def nzb_bytes(self, post, k, served=None):
+        """The segment's bytes attribute: the body, with the headers and their blank line or without."""
+        found = (served or {}).get(f'<{self.msgid(post, k)}>') or body(post, k)
+        return len(found) + (len(self.head(post, k)) + 2 if self.heads else 0)
+
     def write_nzb(self, path, served):
         out = ['<?xml version="1.0" encoding="utf-8"?>',
                '<nzb xmlns="http://www.newzbin.com/DTD/2003/nzb">']
-        for post in self.posts:
-            if post.name in self.dropped:
-                continue
-            subject = f'"{post.name}" yEnc (1/{len(post.parts)})'
-            out += [f'<file poster="v@x" date="1700000000" subject={quoteattr(subject)}>',
+        for post in self.listed():
+            out += [f'<file poster="v@x" date="1700000000" subject={quoteattr(self.subject(post))}>',
                     f' <groups><group>{GROUP}</group></groups>', ' <segments>']
             for k in range(len(post.parts)):
                 if (post.name, k) not in self.unlisted:
                     msgid = self.msgid(post, k)
-                    size = len(served.get(f'<{msgid}>') or body(post, k))
+                    size = self.nzb_bytes(post, k, served)
                     out.append(f'  <segment bytes="{size}" number="{k + 1}">{escape(msgid)}</segment>')
             out += [' </segments>', '</file>']
         out.append('</nzb>')
         path.write_text('\n'.join(out) + '\n', encoding='utf-8')
+
+    def renamed(self):
+        return any(p.posted != p.name for p in self.posts)
+
+    def copy_name(self, post):
+        """The file's name in the zeroed copy: as posted, and a par2 file under a name that
+        hides it gets ".par2" added, as a downloader that finds par2 files by content does
+        (par2 takes neither a target nor extra par2 files without ".par2" in the name)."""
+        hidden = post.kind != 'data' and not post.posted.lower().endswith('.par2')
+        return post.posted + '.par2' if hidden else post.posted
 
     def zeroed_copy(self, folder):
         folder.mkdir()
@@ -238,18 +295,18 @@ class Trial:
                 data = bytearray(post.data)
                 for offset, length in self.missing(post):
                     data[offset:offset + length] = bytes(length)
-                (folder / post.name).write_bytes(data)
+                (folder / self.copy_name(post)).write_bytes(data)
 
 
 def body(post, k):
     offset, length = post.parts[k]
     chunk, size = post.data[offset:offset + length], len(post.data)
     if post.single:
-        lines = [f'=ybegin line={LINE} size={size} name={post.name}'.encode(), *yenc_lines(chunk),
+        lines = [f'=ybegin line={LINE} size={size} name={post.posted}'.encode(), *yenc_lines(chunk),
                  f'=yend size={length} crc32={zlib.crc32(chunk):08x}'.encode()]
     else:
         lines = [f'=ybegin part={k + 1} total={len(post.parts)} line={LINE} size={size} '
-                 f'name={post.name}'.encode(),
+                 f'name={post.posted}'.encode(),
                  f'=ypart begin={offset + 1} end={offset + length}'.encode(), *yenc_lines(chunk),
                  f'=yend size={length} part={k + 1} pcrc32={zlib.crc32(chunk):08x} '
                  f'crc32={zlib.crc32(post.data):08x}'.encode()]
@@ -297,6 +354,52 @@ def random_trial(seed, folder):
         trial.dropped.add(rng.choice(data).name)
     trial.fill('set', max(1, target))
     return trial
+
+
+def obscure(rng):
+    return rng.randbytes(16).hex()
+
+
+def shaped(shape):
+    """A random trial as random_trial makes it, posted in the given shape."""
+    def make(seed, folder):
+        trial = random_trial(seed, folder)
+        rng = random.Random(f'{shape} {seed}')   # its own draws: the files and losses stay the same
+        trial.heads = rng.random() < 0.5
+        trial.style = shape.removeprefix('subject-') if shape.startswith('subject-') else 'quoted'
+        if shape.startswith('obfuscated'):
+            hide_data = shape == 'obfuscated' or rng.random() < 0.5
+            trial.hidden = shape == 'obfuscated-par2'
+            for post in trial.posts:
+                if (post.kind == 'data') == hide_data or trial.hidden and post.kind != 'data':
+                    post.posted = obscure(rng)
+            if rng.random() < 0.15:
+                add_extra_file(trial, rng)
+        for post in trial.posts:
+            first_lost = (post.name, 0) in trial.gone or (post.name, 0) in trial.unlisted
+            if trial.hidden and post.kind != 'data' and first_lost and not trial.deleted(post):
+                trial.notes.append(f'the par2 file {post.posted} lost its first article')
+        return trial
+    return make
+
+
+def add_extra_file(trial, rng):
+    """A file outside the set under a random name, as big as a volume, a data file or an .nfo,
+    now and then with an article lost."""
+    alike = [p for p in trial.posts if p.set is not None and p.kind != 'index']
+    model = rng.choice(alike) if rng.random() < 0.7 else None
+    size = len(model.data) if model else rng.randint(2_000, 60_000)
+    post = trial.add(obscure(rng), rng.randbytes(size), 'data', None)
+    (trial.folder / post.name).write_bytes(post.data)
+    trial.posts.insert(rng.randrange(len(trial.posts)), trial.posts.pop())
+    post.parts = [(o, min(trial.article_size, size - o)) for o in range(0, size, trial.article_size)]
+    if rng.random() < 0.5:
+        trial.lose(post, rng.randrange(len(post.parts)))
+    trial.notes.append(f'an extra file of {size} bytes' + (f', as big as {model.kind} {model.name}' if model else ''))
+
+
+SHAPES = {name: shaped(name) for name in
+          ('ordinary', 'obfuscated', 'obfuscated-par2', 'subject-yenc', 'subject-counter', 'subject-bracketed')}
 
 
 def fixed(make_set_args, article_size, damage, outsiders=()):
@@ -370,13 +473,26 @@ class Server(socketserver.ThreadingTCPServer):
 
     def __init__(self):
         super().__init__(('127.0.0.1', 0), Session)
-        self.articles = {}
+        self.articles, self.heads = {}, {}
         self.slots = threading.BoundedSemaphore(10)
+        self.lock = threading.Lock()
+        self.read = [0, 0]     # articles sent for BODY and ARTICLE, and the bytes of those replies
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
     @property
     def port(self):
         return self.server_address[1]
+
+    def serve(self, trial):
+        self.articles = trial.articles()
+        self.heads = {msgid: trial.head(post, k) for post in trial.posts for k in range(len(post.parts))
+                      if (msgid := f'<{trial.msgid(post, k)}>') in self.articles}
+        self.read = [0, 0]
+
+    def sent(self, reply):
+        with self.lock:
+            self.read[0] += 1
+            self.read[1] += len(reply)
 
 
 class Session(socketserver.StreamRequestHandler):
@@ -404,16 +520,22 @@ class Session(socketserver.StreamRequestHandler):
             return b'205 bye\r\n'
         if verb == 'GROUP' and arg:
             return f'211 0 1 1 {arg}\r\n'.encode()
-        if verb not in ('STAT', 'HEAD', 'BODY'):
+        if verb not in ('STAT', 'HEAD', 'BODY', 'ARTICLE'):
             return b'500 what?\r\n'
         if found is None:
             return b'430 no such article\r\n'
         if verb == 'STAT':
             return f'223 0 {arg}\r\n'.encode()
+        head = self.server.heads.get(arg) or \
+            f'From: v@x\r\nNewsgroups: {GROUP}\r\nMessage-ID: {arg}\r\n'.encode()
         if verb == 'HEAD':
-            return (f'221 0 {arg}\r\nFrom: v@x\r\nNewsgroups: {GROUP}\r\n'
-                    f'Message-ID: {arg}\r\n.\r\n').encode()
-        return f'222 0 {arg}\r\n'.encode() + found + b'.\r\n'
+            return f'221 0 {arg}\r\n'.encode() + head + b'.\r\n'
+        if verb == 'ARTICLE':
+            reply = f'220 0 {arg}\r\n'.encode() + head + b'\r\n' + found + b'.\r\n'
+        else:
+            reply = f'222 0 {arg}\r\n'.encode() + found + b'.\r\n'
+        self.server.sent(reply)
+        return reply
 
 
 # ---------------------------------------------------------------- the referee and the tool
@@ -427,20 +549,27 @@ def verdict_of(damaged, available):
 
 
 def par2_verdicts(trial, folder):
-    """par2 verify's verdict per set, on the zeroed copy in folder."""
+    """par2 verify's verdict per set, on the zeroed copy in folder. When names were changed,
+    every other file of the copy is given as an extra file, as a downloader that renames
+    through par2 does, and par2 matches them by content."""
     verdicts = {}
+    files = sorted(path.name for path in folder.iterdir())
     for base in trial.slice:
-        left = sorted(p.name for p in trial.posts
-                      if p.set == base and p.kind != 'data' and not trial.deleted(p))
-        target = f'{base}.par2' if f'{base}.par2' in left else left[0]
-        run = subprocess.run(['par2', 'verify', '-t1', target], cwd=folder,
+        left = sorted((p for p in trial.posts if p.set == base and p.kind != 'data' and not trial.deleted(p)),
+                      key=lambda p: (p.kind != 'index', p.name))
+        target = trial.copy_name(left[0])
+        extra = [name for name in files if name != target] if trial.renamed() else []
+        run = subprocess.run(['par2', 'verify', '-t1', target, *extra], cwd=folder,
                              capture_output=True, text=True)
         text = run.stdout.replace('\r', '\n')
         (folder / f'par2-verify-{base}.txt').write_text(text)
         available = re.search(r'You have (\d+) recovery blocks? available', text)
         used = re.search(r'(\d+) recovery blocks? will be used to repair', text)
         short = re.search(r'You need (\d+) more recovery blocks? to be able to repair', text)
+        found = re.search(r'You have (\d+) out of (\d+) data blocks available', text)
         if run.returncode == 0 and 'All files are correct, repair is not required.' in text:
+            verdicts[base] = ('not needed',)
+        elif found and found[1] == found[2]:   # every block found, some under other names
             verdicts[base] = ('not needed',)
         elif available and used:
             verdicts[base] = ('possible', int(used[1]), int(available[1]))
@@ -454,19 +583,23 @@ def par2_verdicts(trial, folder):
 VERDICT_LINE = re.compile(r'^Repair(?: \((.+)\))?: (.*)$', re.M)
 VERDICT_TEXTS = [
     ('not needed', r'not needed, every data article was found\.'),
-    # An estimated count of available blocks reads "M1 to M2"; the lower end is compared.
-    ('possible', r'possible, needs (\d+) of (\d+)(?: to \d+)? recovery block\(s\)\.'),
+    # An estimated count of available blocks reads "M1 to M2".
+    ('possible', r'possible, needs (\d+) of (\d+)(?: to (\d+))? recovery block\(s\)\.'),
     ('not possible', r'not possible, (\d+) recovery block\(s\) short \(needs (\d+), (\d+) available\)\.'),
-    ('uncertain', r'uncertain, needs (\d+) to (\d+) of (\d+)(?: to \d+)? recovery block\(s\)\.'),
+    ('uncertain', r'uncertain, needs (\d+) to (\d+) of (\d+)(?: to (\d+))? recovery block\(s\)\.'),
     ('unknown', r'unknown, the NZB has no par2 recovery files\.'),
+    ('unknown', r'unknown, no par2 file was found among (\d+) files read \(the names may be obfuscated\)\.'),
+    ('unknown', r'unknown, no file is named as par2 \(the names may be obfuscated\)\.'),
 ]
+HIDDEN_UNKNOWN = 'unknown, no file is named as par2 (the names may be obfuscated).'
 
 
 def parse_verdict(text):
+    """(kind, the numbers of the text in order); the upper end of a count not given is None."""
     for kind, pattern in VERDICT_TEXTS:
         m = re.fullmatch(pattern, text)
         if m:
-            return (kind, *map(int, m.groups()))
+            return (kind, *(None if g is None else int(g) for g in m.groups()))
     return ('unreadable',)
 
 
@@ -479,53 +612,99 @@ def describe(verdict):
     return kind
 
 
-def judge(truth, said, stat_only):
-    """None when the tool's verdict text agrees with par2's, 'uncertain', or what is wrong."""
+def judge(truth, said, stat_only, shape=None, hidden=False):
+    """None when the tool's verdict text agrees with par2's, 'uncertain', or what is wrong.
+    Without a shape it judges as it always did; with one, an "uncertain" must hold par2's
+    count (and is a disagreement for ordinary posts unless the tool ran with --stat-only), and
+    an available count given as a range must hold par2's."""
     if said is None:
         return 'no verdict line'
     kind, *n = parse_verdict(said)
-    if kind == 'uncertain' and stat_only:
-        return 'uncertain'
-    ok = kind == truth[0] and (stat_only or kind == 'not needed'
-                               or kind == 'possible' and tuple(n) == truth[1:]
-                               or kind == 'not possible' and n == [truth[1], sum(truth[1:]), truth[2]])
-    return None if ok else f'says "{said}", par2 says {describe(truth)}'
+    wrong = f'says "{said}", par2 says {describe(truth)}'
+    if shape is None:
+        if kind == 'uncertain' and stat_only:
+            return 'uncertain'
+        # the lower end of an estimated count of available blocks is compared
+        ok = kind == truth[0] and (stat_only or kind == 'not needed'
+                                   or kind == 'possible' and tuple(n[:2]) == truth[1:]
+                                   or kind == 'not possible' and n == [truth[1], sum(truth[1:]), truth[2]])
+        return None if ok else wrong
+    if truth[0] == 'not needed':
+        damaged, available = 0, None     # par2 does not say how many recovery blocks it has then
+    else:
+        damaged, available = truth[1] + (truth[0] == 'not possible') * truth[2], truth[2]
+
+    def holds(low, high):
+        return available is None or low <= available <= (low if high is None else high)
+    if kind == 'uncertain':
+        if shape == 'ordinary' and not stat_only:
+            return wrong
+        return 'uncertain' if n[0] <= damaged <= n[1] and holds(n[2], n[3]) else wrong
+    if kind == 'unknown':   # par2 decided, so only the names hiding every par2 file excuse it
+        return None if stat_only and hidden and said == HIDDEN_UNKNOWN else wrong
+    if kind != truth[0]:
+        return wrong
+    if stat_only or kind == 'not needed':
+        return None
+    if kind == 'possible':
+        return None if n[0] == damaged and holds(n[1], n[2]) else wrong
+    return None if n == [truth[1], damaged, available] else wrong
 
 
-def compare(trial, truth, stdout, code, stat_only):
-    """(list of disagreements, whether a verdict was uncertain)."""
+def compare(trial, truth, stdout, code, stat_only, shape=None):
+    """(list of disagreements, whether a verdict was uncertain, whether one was a false promise:
+    "possible" or "not needed", or an exit code that says so, where par2 says not possible)."""
     said, problems = {}, []
     for name, text in VERDICT_LINE.findall(stdout):
         base = name.removesuffix('.par2') if name else next(iter(truth)) if len(truth) == 1 else ''
+        if shape is not None and len(truth) == 1:   # the tool may call a renamed set anything
+            base = next(iter(truth))
         if base not in truth:
             problems.append(f'verdict line for an unknown set: Repair ({name}): {text}')
+        elif base in said:
+            problems.append(f'a second verdict line for the set: Repair ({name}): {text}')
         said[base] = text
-    findings = {base: judge(truth[base], said.get(base), stat_only) for base in truth}
+    findings = {base: judge(truth[base], said.get(base), stat_only, shape, trial.hidden) for base in truth}
     uncertain = 'uncertain' in findings.values()
     problems += [f'{base}: {f}' for base, f in findings.items() if f not in (None, 'uncertain')]
+    said_kinds = {base: parse_verdict(text)[0] for base, text in said.items()}
+    promise = any(truth[b][0] == 'not possible' and said_kinds.get(b) in ('possible', 'not needed') for b in truth)
 
-    outside = {p.name for p in trial.posts if p.set is None and trial.missing(p)}
+    outside = {p.posted for p in trial.posts if p.set is None and trial.missing(p)}
     reported = set(re.findall(r'^Not covered by par2: (.+)$', stdout, re.M))
     if reported != outside:
         problems.append(f'"Not covered by par2" lines name {sorted(reported)}, expected {sorted(outside)}')
+    empty = re.findall(r'^(?:Repair \(\s*\)|Not covered by par2(?: \(not needed\))?:\s*$).*', stdout, re.M)
+    if empty:
+        problems.append(f'lines without a name: {empty}')
 
-    kinds = [('uncertain',) if findings[b] == 'uncertain' else truth[b] for b in truth]
+    kinds = [('uncertain',) if findings[b] == 'uncertain' else
+             ('unknown',) if findings[b] is None and said_kinds.get(b) == 'unknown' else truth[b] for b in truth]
     if outside or any(k[0] not in ('not needed', 'possible') for k in kinds):
         expected = 1
     else:
         expected = 5 if trial.something_missing() or kinds != [('not needed',)] * len(kinds) else 0
     if code != expected:
         problems.append(f'exit {code}, expected {expected}')
-    return problems, uncertain
+        promise = promise or (code in (0, 5) and any(truth[b][0] == 'not possible' for b in truth))
+    return problems, uncertain, promise
 
 
-def run_trial(label, make, seed, server, args):
-    """Prints what disagrees; returns 'agree', 'disagree' or 'uncertain'."""
+@dataclass
+class Outcome:
+    result: str                   # 'agree', 'disagree' or 'uncertain'
+    promise: bool = False         # a false promise among the disagreements
+    articles: int = 0             # articles the tool read (BODY or ARTICLE answered)
+    bytes: int = 0                # the bytes of those replies
+
+
+def run_trial(label, make, seed, server, args, shape=None):
+    """Prints what disagrees; returns the trial's Outcome."""
     with tempfile.TemporaryDirectory(prefix='par2-validate-') as tmp:
         tmp = Path(tmp)
         (tmp / 'post').mkdir()
         trial = make(seed, tmp / 'post')
-        server.articles = trial.articles()
+        server.serve(trial)
         nzb = tmp / 'trial.nzb'
         trial.write_nzb(nzb, server.articles)
         trial.zeroed_copy(tmp / 'truth')
@@ -533,24 +712,52 @@ def run_trial(label, make, seed, server, args):
         model = trial.expected()
         if model != truth:
             print(f'note: {label} (seed {seed}): par2 {truth}, block layout {model}')
-        tool = subprocess.run([args.check, '--server', f'127.0.0.1:{server.port}:4',
-                               *(['--stat-only'] if args.stat_only else []), str(nzb)],
-                              capture_output=True, text=True, timeout=300)
-        (tmp / 'tool.txt').write_text(tool.stdout + tool.stderr)
-        problems, uncertain = compare(trial, truth, tool.stdout, tool.returncode, args.stat_only)
+        try:
+            tool = subprocess.run([args.check, '--server', f'127.0.0.1:{server.port}:4',
+                                   *(['--stat-only'] if args.stat_only else []), str(nzb)],
+                                  capture_output=True, text=True, timeout=300)
+            (tmp / 'tool.txt').write_text(tool.stdout + tool.stderr)
+            problems, uncertain, promise = compare(trial, truth, tool.stdout, tool.returncode,
+                                                   args.stat_only, shape)
+        except subprocess.TimeoutExpired:
+            problems, uncertain, promise = ['the tool ran for more than 300 s'], False, False
+        outcome = Outcome('agree', promise, *server.read)
         if not problems and uncertain:
             verdicts = '; '.join(VERDICT_LINE.findall(tool.stdout)[i][1] for i in range(len(truth)))
             print(f'uncertain {label} (seed {seed}): {verdicts}; par2 says ' + '; '.join(map(describe, truth.values())))
         if not problems:
-            return 'uncertain' if uncertain else 'agree'
+            outcome.result = 'uncertain' if uncertain else 'agree'
+            return outcome
         kept = ''
         if args.keep:
             kept = Path(args.keep) / (re.sub(r'\W+', '-', label) + f'-{seed}')
             shutil.rmtree(kept, ignore_errors=True)
             shutil.copytree(tmp, kept)
             kept = f', kept in {kept}'
-        print(f'DISAGREE {label} (seed {seed}{kept}): ' + '; '.join(problems))
-        return 'disagree'
+        notes = ['bytes with headers'] * trial.heads + trial.notes
+        print(f'DISAGREE {label} (seed {seed}{kept}){" [" + "; ".join(notes) + "]" if notes else ""}: '
+              + ('FALSE PROMISE; ' if promise else '') + '; '.join(problems))
+        outcome.result = 'disagree'
+        return outcome
+
+
+def shape_table(shapes, outcomes):
+    """The summary per shape; returns whether every shape passes (no disagreement, at most 5 %
+    uncertain)."""
+    print(f'{"shape":<18} {"trials":>6} {"agree":>6} {"disagree":>8} {"false promise":>13} '
+          f'{"uncertain":>14} {"articles mean/max":>17} {"bytes mean/max":>21}')
+    passed = True
+    for shape in shapes:
+        mine = [o for s, o in outcomes if s == shape]
+        count = {r: sum(o.result == r for o in mine) for r in ('agree', 'disagree', 'uncertain')}
+        share = count['uncertain'] / max(1, len(mine))
+        articles, sizes = [o.articles for o in mine] or [0], [o.bytes for o in mine] or [0]
+        print(f'{shape:<18} {len(mine):>6} {count["agree"]:>6} {count["disagree"]:>8} '
+              f'{sum(o.promise for o in mine):>13} {count["uncertain"]:>6} ({share:5.1%}) '
+              f'{sum(articles) / len(articles):>9.1f} / {max(articles):<5} '
+              f'{sum(sizes) / len(sizes):>11,.0f} / {max(sizes):<10,}')
+        passed = passed and not count['disagree'] and share <= 0.05
+    return passed
 
 
 # ---------------------------------------------------------------- self-test
@@ -589,15 +796,16 @@ def test_yenc():
 
 
 def test_server(server, trial):
-    served = trial.articles()
-    server.articles = served
+    server.serve(trial)
+    served = server.articles
     present = next(iter(served))
     post, k = next((p, k) for p in trial.posts for k in range(len(p.parts))
                    if f'<{trial.msgid(p, k)}>' == present)
     c = Client(server.port)
     check(c.status() == '200 validate ready', 'greeting')
     c.send(f'GROUP {GROUP}', f'STAT {present}', 'STAT <nowhere@validate>', f'BODY {present}',
-           f'HEAD {present}', 'BODY <nowhere@validate>', 'LIST', f'STAT {present}', 'QUIT')
+           f'HEAD {present}', 'BODY <nowhere@validate>', 'LIST', f'STAT {present}',
+           f'ARTICLE {present}', 'ARTICLE <nowhere@validate>', 'QUIT')
     check(c.status() == f'211 0 1 1 {GROUP}', 'GROUP')
     check(c.status() == f'223 0 {present}', 'STAT of a present article')
     check(c.status() == '430 no such article', 'STAT of a missing article')
@@ -608,7 +816,16 @@ def test_server(server, trial):
     check(c.status() == '430 no such article', 'BODY of a missing article')
     check(c.status() == '500 what?', 'unknown command')
     check(c.status() == f'223 0 {present}', 'STAT after the others')
+    check(c.status() == f'220 0 {present}', 'ARTICLE status')
+    article = c.block()
+    blank = article.index(b'')
+    check(f'Message-ID: {present}'.encode() in article[:blank]
+          and ydecode(article[blank + 1:])[3] == post.data[offset:offset + length], 'ARTICLE')
+    check(c.status() == '430 no such article', 'ARTICLE of a missing article')
     check(c.status() == '205 bye' and c.file.readline() == b'', 'QUIT closes')
+    both = len(f'222 0 {present}\r\n') + len(f'220 0 {present}\r\n') + 2 * len(served[present]) \
+        + len(server.heads[present]) + 2 + 2 * len(b'.\r\n')
+    check(server.read == [2, both], f'one BODY and one ARTICLE counted, {both} bytes: {server.read}')
     clients = [Client(server.port) for _ in range(11)]
     greetings = sorted(c.status()[:3] for c in clients)
     check(greetings == ['200'] * 10 + ['400'], f'ten connections at once, not more: {greetings}')
@@ -618,7 +835,7 @@ def test_server(server, trial):
 
 def test_articles(server, trial):
     """Fetches every served article over four pipelined connections and decodes it."""
-    server.articles = trial.articles()
+    server.serve(trial)
     wanted = [(p, k) for p in trial.posts for k in range(len(p.parts)) if (p.name, k) not in trial.gone]
     clients = [Client(server.port) for _ in range(4)]
     for i, c in enumerate(clients):
@@ -630,7 +847,7 @@ def test_articles(server, trial):
             begin, part, end, data = ydecode(c.block())
             offset, length = post.parts[k]
             check(data == post.data[offset:offset + length], f'{post.name} part {k + 1} decodes')
-            check(begin['name'] == post.name and int(begin['size']) == len(post.data), '=ybegin')
+            check(begin['name'] == post.posted and int(begin['size']) == len(post.data), '=ybegin')
             check(int(end['size']) == length, '=yend size')
             if post.single:
                 check(not part and end['crc32'] == f'{zlib.crc32(data):08x}', 'single-part form')
@@ -649,11 +866,20 @@ def test_nzb(trial, nzb):
     files = ET.parse(nzb).getroot().findall('n:file', ns)
     listed = [p for p in trial.posts if p.name not in trial.dropped]
     check(len(files) == len(listed), 'one <file> per listed file')
-    for element, post in zip(files, listed):
-        check(element.get('subject') == f'"{post.name}" yEnc (1/{len(post.parts)})', 'subject')
-        numbers = [int(s.get('number')) for s in element.findall('n:segments/n:segment', ns)]
+    served = trial.articles()
+    for i, (element, post) in enumerate(zip(files, listed)):
+        name = {'quoted': f'"{post.posted}"', 'yenc': post.posted, 'counter': f'[{i + 1}/{len(listed)}] - {post.posted}',
+                'bracketed': f'[PRiVATE]-[WtFnZb]-[{post.posted}]-[{i + 1}/{len(listed)}] - ""'}[trial.style]
+        size = f' {len(post.data)}' if trial.style == 'bracketed' else ''
+        check(element.get('subject') == f'{name} yEnc{size} (1/{len(post.parts)})', 'subject')
+        segments = element.findall('n:segments/n:segment', ns)
+        numbers = [int(s.get('number')) for s in segments]
         check(numbers == [k + 1 for k in range(len(post.parts)) if (post.name, k) not in trial.unlisted],
               'segments')
+        for segment, k in zip(segments, (n - 1 for n in numbers)):
+            article = len(served.get(f'<{trial.msgid(post, k)}>') or body(post, k))
+            extra = int(segment.get('bytes')) - article
+            check(400 <= extra - 2 <= 760 if trial.heads else extra == 0, f'bytes {extra} over the body')
 
 
 def self_test():
@@ -661,6 +887,7 @@ def self_test():
     server = Server()
     cases = [(name, make, i + 1) for i, (name, make) in enumerate(FIXED.items())]
     cases += [('random trial', random_trial, 1000 + i) for i in range(6)]
+    cases += [(shape, make, 2000 + i) for shape, make in SHAPES.items() for i in range(3)]
     for label, make, seed in cases:
         with tempfile.TemporaryDirectory(prefix='par2-validate-') as tmp:
             tmp = Path(tmp)
@@ -674,7 +901,9 @@ def self_test():
             trial.zeroed_copy(tmp / 'truth')
             truth, model = par2_verdicts(trial, tmp / 'truth'), trial.expected()
             check(truth == model, f'{label} (seed {seed}): par2 says {truth}, block layout {model}')
-            print(f'ok  {label} (seed {seed}): {", ".join(f"{b} {describe(v)}" for b, v in truth.items())}')
+            shown = ['bytes with headers'] * trial.heads + trial.notes
+            print(f'ok  {label} (seed {seed}): {", ".join(f"{b} {describe(v)}" for b, v in truth.items())}'
+                  + (f' [{"; ".join(shown)}]' if shown else ''))
     print('self-test passed')
     return 0
 
@@ -688,6 +917,8 @@ def main():
     parser.add_argument('--seed', type=int, default=1, help='trial i uses seed SEED + i')
     parser.add_argument('--stat-only', action='store_true', help='run the tool with --stat-only')
     parser.add_argument('--fixed', action='store_true', help='run the named fixed scenarios instead')
+    parser.add_argument('--shape', action='append', choices=[*SHAPES, 'all'],
+                        help='run TRIALS random trials of this shape (repeatable; all: every shape)')
     parser.add_argument('--keep', metavar='DIR', help='keep the folder of every trial that disagrees')
     parser.add_argument('--self-test', action='store_true',
                         help='check the encoder, the server and the referee; needs no tool')
@@ -698,13 +929,22 @@ def main():
         return self_test()
     if not args.check:
         parser.error('--check is required')
+    if args.fixed and args.shape:
+        parser.error('--fixed and --shape exclude each other')
 
     started, server = time.monotonic(), Server()
+    if args.shape:
+        shapes = list(SHAPES) if 'all' in args.shape else list(dict.fromkeys(args.shape))
+        outcomes = [(shape, run_trial(f'{shape} {i}', SHAPES[shape], args.seed + i, server, args, shape))
+                    for shape in shapes for i in range(args.trials)]
+        passed = shape_table(shapes, outcomes)
+        print(f'{len(outcomes)} trials, {time.monotonic() - started:.0f} s')
+        return 0 if passed else 1
     if args.fixed:
         cases = [(name, make, args.seed + i) for i, (name, make) in enumerate(FIXED.items())]
     else:
         cases = [(f'trial {i}', random_trial, args.seed + i) for i in range(args.trials)]
-    results = [run_trial(label, make, seed, server, args) for label, make, seed in cases]
+    results = [run_trial(label, make, seed, server, args).result for label, make, seed in cases]
     count = {r: results.count(r) for r in ('agree', 'disagree', 'uncertain')}
     share = count['uncertain'] / max(1, len(results))
     print(f'{len(results)} trials: {count["agree"]} agree, {count["disagree"]} disagree, '
