@@ -882,8 +882,57 @@ def test_nzb(trial, nzb):
             check(400 <= extra - 2 <= 760 if trial.heads else extra == 0, f'bytes {extra} over the body')
 
 
+def test_judge():
+    """The judge of shapes on verdict texts: None agrees, 'uncertain', else a disagreement."""
+    possible, hopeless, fine = ('possible', 3, 5), ('not possible', 2, 4), ('not needed',)
+    needs = 'possible, needs {} of {} recovery block(s).'.format
+    short = 'not possible, {} recovery block(s) short (needs {}, {} available).'.format
+    range_ = 'uncertain, needs {} to {} of {} recovery block(s).'.format
+    hidden = HIDDEN_UNKNOWN
+    cases = [  # truth, said, stat_only, shape, hidden par2 names, expected
+        (possible, needs(3, 5), False, 'obfuscated', False, None),
+        (possible, needs(3, '4 to 6'), False, 'obfuscated', False, None),
+        (possible, needs(3, '6 to 7'), False, 'obfuscated', False, 'wrong'),
+        (possible, needs(3, 5), False, None, False, None),
+        (hopeless, short(2, 6, 4), False, 'subject-yenc', False, None),
+        (hopeless, needs(6, 7), True, 'subject-yenc', False, 'wrong'),
+        (hopeless, range_(5, 7, 4), False, 'obfuscated', False, 'uncertain'),
+        (hopeless, range_(2, 5, 4), False, 'obfuscated', False, 'wrong'),
+        (hopeless, range_(5, 7, '3 to 4'), False, 'obfuscated', False, 'uncertain'),
+        (possible, range_(2, 4, 5), False, 'ordinary', False, 'wrong'),
+        (possible, range_(2, 4, 5), True, 'ordinary', False, 'uncertain'),
+        (possible, range_(2, 4, 5), True, None, False, 'uncertain'),
+        (fine, range_(0, 2, 5), False, 'obfuscated', False, 'uncertain'),
+        (fine, range_(1, 2, 5), False, 'obfuscated', False, 'wrong'),
+        (possible, hidden, True, 'obfuscated-par2', True, None),
+        (possible, hidden, False, 'obfuscated-par2', True, 'wrong'),
+        (possible, 'unknown, the NZB has no par2 recovery files.', True, 'obfuscated-par2', True, 'wrong'),
+        (possible, 'unknown, no par2 file was found among 8 files read (the names may be obfuscated).',
+         False, 'obfuscated-par2', True, 'wrong'),
+    ]
+    for truth, said, stat_only, shape, hide, expected in cases:
+        found = judge(truth, said, stat_only, shape, hide)
+        check(found == expected or expected == 'wrong' and found not in (None, 'uncertain'),
+              f'judge of "{said}" against {truth} ({shape}, stat-only {stat_only}): {found}')
+    check(parse_verdict(hidden)[0] == 'unknown', 'the new unknown texts parse')
+    trial = Trial(0, None, None)
+    trial.gone.add(('set_1.bin', 0))
+    lines = [  # stdout, exit code, (problems?, uncertain, false promise)
+        (f'Repair (0a1b.par2): {needs(3, 5)}\n', 5, (False, False, False)),
+        (f'Repair (0a1b.par2): {needs(3, 5)}\nNot covered by par2: \n', 5, (True, False, False)),
+        (f'Repair (0a1b.par2): {needs(3, 5)}\nRepair (set.par2): {needs(3, 5)}\n', 5, (True, False, False)),
+        (f'Repair: {range_(2, 4, 5)}\n', 1, (False, True, False)),
+    ]
+    for stdout, code, expected in lines:
+        problems, uncertain, promise = compare(trial, {'set': possible}, stdout, code, False, 'obfuscated')
+        check((bool(problems), uncertain, promise) == expected, f'compare {stdout!r}: {problems}')
+    problems, _, promise = compare(trial, {'set': hopeless}, 'Repair: ' + short(2, 6, 4) + '\n', 5, False, 'obfuscated')
+    check(problems and promise, 'exit 5 where par2 says not possible is a false promise')
+
+
 def self_test():
     test_yenc()
+    test_judge()
     server = Server()
     cases = [(name, make, i + 1) for i, (name, make) in enumerate(FIXED.items())]
     cases += [('random trial', random_trial, 1000 + i) for i in range(6)]
