@@ -673,7 +673,11 @@ def compare(trial, truth, stdout, code, stat_only, shape=None):
     outside = {p.posted for p in trial.posts if p.set is None and trial.missing(p)}
     reported = set(re.findall(r'^Not covered by par2: (.+)$', stdout, re.M))
     if reported != outside:
-        problems.append(f'"Not covered by par2" lines name {sorted(reported)}, expected {sorted(outside)}')
+        posted = {p.posted: p for p in trial.posts}
+        named = [name if name not in posted or posted[name].set is None else
+                 f'{name} ({"lost " * trial.deleted(posted[name])}{posted[name].kind} {posted[name].name})'
+                 for name in sorted(reported)]
+        problems.append(f'"Not covered by par2" lines name {named}, expected {sorted(outside)}')
     empty = re.findall(r'^(?:Repair \(\s*\)|Not covered by par2(?: \(not needed\))?:\s*$).*', stdout, re.M)
     if empty:
         problems.append(f'lines without a name: {empty}')
