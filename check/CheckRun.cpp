@@ -7,6 +7,7 @@
 #include "check/NntpConnection.h"
 #include "check/RepairCheck.h"
 #include "nzb/LogText.h"
+#include "repair/VerdictNames.h"
 
 #include <algorithm>
 
@@ -253,7 +254,11 @@ std::vector<repair::PostedFile> CheckRun::postedFiles(const ArticleQueue &missin
 {
     std::vector<repair::PostedFile> files(size_t(m_nzb.itemCount()));
     for (int item = 1; item <= m_nzb.itemCount(); ++item)
-        files[size_t(item - 1)] = {m_nzb.item(item).fileName, m_nzb.item(item).announced, {}};
+    {
+        const NzbItem &listed = m_nzb.item(item);
+        files[size_t(item - 1)].name = repair::VerdictFileName(listed.subject, listed.fileName, item);
+        files[size_t(item - 1)].announced = listed.announced;
+    }
     const ArticleQueue &all = m_nzb.articleQueue();
     std::vector<bool> lost(size_t(all.count()), false);
     for (qsizetype position = 1; position <= missing.count(); ++position)

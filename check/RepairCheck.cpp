@@ -1,11 +1,29 @@
 #include "check/RepairCheck.h"
 
 #include "nzb/LogText.h"
+#include "repair/VerdictNames.h"
 #include "repair/Yenc.h"
+
+#include <QCryptographicHash>
 
 namespace {
 
 constexpr qint64 kLargestPar2File = 64 * 1024 * 1024;
+// What reading for hidden names may cost an NZB.
+constexpr int kExtraArticles = 8;
+constexpr qint64 kExtraBytes = 16 * 1024 * 1024;
+constexpr qsizetype kHashedStart = 16 * 1024; // par2 identifies a file by the MD5 of its first 16 KiB
+
+// An article's own name for a file, made safe to print: the subject gave none.
+QString printableName(const QByteArray &name)
+{
+    QString text = QString::fromUtf8(name.left(255)).trimmed();
+    for (QChar &c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = u'?';
+    }
+    return text;
+}
 
 } // namespace
 
@@ -34,12 +52,14 @@ RepairCheck::RepairCheck(const NzbModel &nzb, std::vector<repair::PostedFile> fi
             parts.push_back({segment.number, segment.segment});
         std::stable_sort(parts.begin(), parts.end());
     }
+    m_tried.assign(m_files.size(), false);
 }
 
 RepairCheck::~RepairCheck() = default;
 
 void RepairCheck::start(bool fetch)
 {
+    m_fetch = fetch;
     std::vector<QString> names;
     for (const repair::PostedFile &file : m_files)
         names.push_back(file.name);
@@ -135,6 +155,7 @@ void RepairCheck::fetchNext()
     if (m_fetches.empty()) {
         if (m_set >= 0)
             readDescription();
+        m_set = -1;
         if (m_setsLeft.empty()) {
             judge();
             return;
@@ -148,6 +169,12 @@ void RepairCheck::fetchNext()
     }
     const Fetch &fetch = m_fetches.front();
     const qsizetype segment = *foundSegment(fetch.file, fetch.part);
+    if (m_searching && !spendBudget(segment)) {
+        m_budgetSpent = true;
+        m_fetches.clear();
+        fetchNext();
+        return;
+    }
     m_fetcher.ask(m_foundOn[size_t(segment)], m_nzb.articleQueue().entry(segment + 1).messageId, ArticleFetcher::Command::Body);
 }
 
@@ -174,7 +201,8 @@ void RepairCheck::bodyArrived(QByteArray body)
         return;
     }
     yenc::DecodedPart &part = std::get<yenc::DecodedPart>(decoded);
-    if (fetch.purpose != Purpose::PartSize && part.fileSize > kLargestPar2File) {
+    const bool par2Read = fetch.purpose == Purpose::Index || fetch.purpose == Purpose::Volume;
+    if (par2Read && part.fileSize > kLargestPar2File) {
         fetchFailed(QStringLiteral("the par2 file is over 64 MiB"));
         return;
     }
@@ -186,7 +214,9 @@ void RepairCheck::bodyArrived(QByteArray body)
         m_partSize = part.data.size();
     m_articleBytes += m_nzb.segments()[size_t(*foundSegment(fetch.file, fetch.part))].bytes;
     m_decodedBytes += part.data.size();
-    if (fetch.purpose != Purpose::PartSize) {
+    if (fetch.purpose == Purpose::FirstArticle)
+        takeFirstArticle(fetch.file, part);
+    if (par2Read) {
         if (m_par2Bytes.size() < part.fileSize)
             m_par2Bytes.resize(qsizetype(part.fileSize), '\0');
         m_par2Bytes.replace(qsizetype(part.begin - 1), part.data.size(), part.data);
@@ -204,7 +234,7 @@ void RepairCheck::fetchFailed(const QString &reason)
 {
     const Fetch failed = m_fetches.front();
     m_fetches.pop_front();
-    if (failed.purpose != Purpose::PartSize) {
+    if (failed.purpose == Purpose::Index || failed.purpose == Purpose::Volume) {
         if (!std::exchange(m_failureLogged, true))
             Q_EMIT logLine(QStringLiteral("Could not read the par2 index: ") + singleLogLine(reason));
         m_fetches.clear();
@@ -217,10 +247,110 @@ void RepairCheck::fetchFailed(const QString &reason)
 
 void RepairCheck::judge()
 {
-    m_fetcher.release();
     for (size_t set = 0; set < m_grouping.sets.size() && m_decodedBytes > 0; ++set) {
         m_facts[int(set)].partSize = m_partSize;
         m_facts[int(set)].bytesPerDecodedByte = double(m_articleBytes) / double(m_decodedBytes);
+        m_facts[int(set)].decodedBytesRead = m_decodedBytes;
     }
-    Q_EMIT judged(repair::Judge(m_files, m_grouping, m_facts, m_sampled));
+    repair::JudgeContext context;
+    context.sampled = m_sampled;
+    context.reading = m_fetch;
+    context.budgetSpent = m_budgetSpent;
+    const repair::Judgement judgement = repair::Judge(m_files, m_grouping, m_facts, context);
+    if (m_fetch && planFirstArticles(judgement.worthReading)) {
+        fetchNext();
+        return;
+    }
+    m_fetcher.release();
+    Q_EMIT judged(judgement);
+}
+
+// Queues the first articles of the files the verdict would read that are untried, as far as
+// the budget goes; false when none was queued.
+bool RepairCheck::planFirstArticles(const std::vector<int> &files)
+{
+    m_searching = true;
+    int planned = 0;
+    for (const int file : files) {
+        const auto segment = foundSegment(file, 1);
+        if (m_tried[size_t(file)] || !segment)
+            continue;
+        if (m_extraArticles + planned >= kExtraArticles) {
+            m_budgetSpent = true;
+            break;
+        }
+        m_tried[size_t(file)] = true;
+        m_fetches.push_back({file, 1, Purpose::FirstArticle});
+        ++planned;
+    }
+    return planned > 0;
+}
+
+// Counts an article of the reading for hidden names; false when it would pass the budget.
+bool RepairCheck::spendBudget(qsizetype segment)
+{
+    const qint64 bytes = qMax<qint64>(m_nzb.segments()[size_t(segment)].bytes, 0);
+    if (m_extraArticles >= kExtraArticles || m_extraBytes + bytes > kExtraBytes)
+        return false;
+    ++m_extraArticles;
+    m_extraBytes += bytes;
+    return true;
+}
+
+void RepairCheck::takeFirstArticle(int file, const yenc::DecodedPart &part)
+{
+    repair::PostedFile &posted = m_files[size_t(file)];
+    repair::FirstArticle first;
+    first.fileSize = part.fileSize;
+    if (part.begin == 1) {
+        const qsizetype hashed = qsizetype(qMin<qint64>(kHashedStart, part.fileSize));
+        if (part.data.size() >= hashed)
+            first.hash16k = QCryptographicHash::hash(QByteArrayView(part.data).first(hashed), QCryptographicHash::Md5);
+        first.par2 = par2::StartsWithPacket(part.data);
+        first.recoveryPacketSize = par2::LeadingRecoveryPacketSize(part.data);
+    }
+    posted.first = first;
+    if (repair::IsFallbackName(posted.name, file + 1) && !printableName(part.name).isEmpty())
+        posted.name = printableName(part.name);
+    if (first.par2)
+        placePar2File(file, part.data);
+}
+
+// A par2 file found by its content joins its set, or makes one, and has its packets read.
+void RepairCheck::placePar2File(int file, const QByteArray &start)
+{
+    const int set = setOf(par2::ReadPackets(start).setId, file);
+    for (repair::Par2Set &other : m_grouping.sets)
+        std::erase(other.dataFiles, file);
+    std::erase(m_grouping.uncovered, file);
+    repair::Par2Set &target = m_grouping.sets[size_t(set)];
+    if (m_files[size_t(file)].first->recoveryPacketSize)
+        target.volumes.push_back(file);
+    else if (target.index < 0)
+        target.index = file;
+    const auto facts = m_facts.find(set);
+    if ((facts == m_facts.end() || !facts->second.description.complete())
+        && std::find(m_setsLeft.begin(), m_setsLeft.end(), set) == m_setsLeft.end())
+        m_setsLeft.push_back(set);
+}
+
+// The set of that ID; else the only set there is; else a new one, holding every file of no set
+// when it is the first.
+int RepairCheck::setOf(const QByteArray &setId, int file)
+{
+    for (const auto &[set, facts] : m_facts) {
+        if (!setId.isEmpty() && facts.description.setId == setId)
+            return set;
+    }
+    if (m_grouping.sets.size() == 1) {
+        const auto facts = m_facts.find(0);
+        if (facts == m_facts.end() || facts->second.description.setId.isEmpty() || setId.isEmpty())
+            return 0;
+    }
+    repair::Par2Set set;
+    set.name = m_files[size_t(file)].name;
+    if (m_grouping.sets.empty())
+        set.dataFiles = std::exchange(m_grouping.uncovered, {});
+    m_grouping.sets.push_back(std::move(set));
+    return int(m_grouping.sets.size() - 1);
 }

@@ -3,6 +3,7 @@
 #include "check/ArticleFetcher.h"
 #include "check/CheckRun.h"
 #include "repair/RepairVerdict.h"
+#include "repair/Yenc.h"
 
 #include <QObject>
 
@@ -11,7 +12,8 @@
 #include <memory>
 
 // After the last server's pass: reads what the verdict needs, a set's par2 index (or the start
-// of a volume) and one article for the post's article size, then judges every par2 set.
+// of a volume) and one article for the post's article size, then judges every par2 set. Where
+// names hide which file is which, it reads first articles the verdict asks for, within a budget.
 class RepairCheck : public QObject
 {
     Q_OBJECT
@@ -32,7 +34,7 @@ Q_SIGNALS:
     void judged(const repair::Judgement &judgement);
 
 private:
-    enum class Purpose { Index, Volume, PartSize };
+    enum class Purpose { Index, Volume, PartSize, FirstArticle };
     struct ListedPart {
         int number;
         qsizetype segment;
@@ -53,10 +55,15 @@ private:
     void bodyArrived(QByteArray body);
     void fetchFailed(const QString &reason);
     void judge();
+    bool planFirstArticles(const std::vector<int> &files);
+    bool spendBudget(qsizetype segment);
+    void takeFirstArticle(int file, const yenc::DecodedPart &part);
+    void placePar2File(int file, const QByteArray &start);
+    int setOf(const QByteArray &setId, int file);
     std::optional<qsizetype> foundSegment(int file, int part) const;
 
     const NzbModel &m_nzb;
-    const std::vector<repair::PostedFile> m_files;
+    std::vector<repair::PostedFile> m_files;
     const std::vector<int> m_foundOn;
     std::vector<std::vector<ListedPart>> m_segmentsOfFile; // per posted file, by part number
     ArticleFetcher m_fetcher;
@@ -72,4 +79,11 @@ private:
     qint64 m_decodedBytes = 0; // and what they decoded to
     bool m_failureLogged = false;
     repair::SampledBodies m_sampled;
+    bool m_fetch = true;
+    // Reading for hidden names: what it has cost, and the files it has tried.
+    bool m_searching = false;
+    bool m_budgetSpent = false;
+    int m_extraArticles = 0;
+    qint64 m_extraBytes = 0;
+    std::vector<bool> m_tried;
 };

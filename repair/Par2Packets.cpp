@@ -51,11 +51,24 @@ void readBody(QByteArrayView type, QByteArrayView body, qint64 packetSize, SetDe
         set.sliceSize = qint64(littleEndian64(body, 0));
         set.fileCount = qFromLittleEndian<quint32>(body.data() + 8);
     } else if (type == kFileDescription && body.size() >= 56) {
-        set.files.push_back({body.first(16).toByteArray(), paddedText(body.sliced(56)), qint64(littleEndian64(body, 48))});
+        set.files.push_back({body.first(16).toByteArray(), paddedText(body.sliced(56)), qint64(littleEndian64(body, 48)),
+                             body.sliced(32, 16).toByteArray()});
     }
 }
 
 } // namespace
+
+bool StartsWithPacket(QByteArrayView bytes)
+{
+    return bytes.startsWith(kMagic);
+}
+
+std::optional<qint64> LeadingRecoveryPacketSize(QByteArrayView bytes)
+{
+    if (!bytes.startsWith(kMagic) || bytes.size() < kHeaderSize || bytes.sliced(48, 16) != kRecoverySlice)
+        return std::nullopt;
+    return qint64(littleEndian64(bytes, 8));
+}
 
 SetDescription ReadPackets(QByteArrayView bytes, qint64 *hashedBytes)
 {
@@ -79,6 +92,8 @@ SetDescription ReadPackets(QByteArrayView bytes, qint64 *hashedBytes)
             at += kMagic.size();
             continue;
         }
+        if (set.setId.isEmpty())
+            set.setId = packet.sliced(32, 16).toByteArray();
         readBody(packet.sliced(48, 16), packet.sliced(kHeaderSize), qint64(length), set, seen);
         at += qsizetype(length);
     }

@@ -27,6 +27,7 @@ struct FileDescription {
     QByteArray id;
     QString name;
     qint64 length = 0;
+    QByteArray hash16k = {}; // MD5 of the file's first 16 KiB
 };
 
 // What a set's critical packets tell, as far as the bytes held them.
@@ -38,6 +39,7 @@ struct SetDescription {
     qint64 creatorPacketSize = 0;
     QString creator;
     std::optional<qint64> firstRecoverySliceSize; // S from a volume's first packet, a recovery slice
+    QByteArray setId;                             // the recovery set's ID, from the first packet read
 
     // Every file of the set is described and the slice size is known.
     bool complete() const { return sliceSize > 0 && qint64(files.size()) == fileCount; }
@@ -49,6 +51,11 @@ struct SetDescription {
     // Its files need more than kMostSourceBlocks slices in all, or one claims a length past 2^63.
     bool tooManySourceBlocks() const;
 };
+
+// The bytes begin with a packet's magic: the file is a par2 file, whatever its name.
+bool StartsWithPacket(QByteArrayView bytes);
+// The length a leading recovery slice packet claims, when the bytes begin with one.
+std::optional<qint64> LeadingRecoveryPacketSize(QByteArrayView bytes);
 
 // Reads every whole packet of `bytes` whose MD5 is right; a damaged or cut packet is skipped.
 // Critical packets repeated in a volume are kept once. The bytes hashed never exceed twice

@@ -1,15 +1,19 @@
 #include "repair/RepairVerdict.h"
 
-#include <QHash>
+#include "repair/FileMatching.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <numeric>
 
 namespace repair {
 namespace {
 
 using par2::kRecoveryPacketOverhead;
 constexpr qint64 kCreatorPacketEstimate = 64 + 40;
+// A PAR2 set has at most 65,535 recovery blocks.
+constexpr qint64 kMostBlocks = 65535;
 
 // Not (a + b - 1) / b: an index may claim lengths near 2^63.
 qint64 ceilDiv(qint64 a, qint64 b) { return b > 0 ? a / b + (a % b > 0 ? 1 : 0) : 0; }
@@ -31,13 +35,6 @@ struct Span {
     qint64 length;
 };
 
-// A set's files once the index, if read, has said which files it describes.
-struct SetFiles {
-    std::vector<int> data;               // posted files of the set
-    std::vector<qint64> lengths;         // their lengths, -1 where the index did not say
-    std::vector<qint64> absentLengths;   // files the index describes and the NZB lacks
-    std::vector<int> undescribed;        // matched by name, yet the index does not describe them
-};
 
 qint64 decodedSize(qint64 bytes, double ratio) { return qint64(double(bytes) / ratio); }
 
@@ -117,7 +114,7 @@ qint64 damagedBlocks(const std::vector<Span> &spans, qint64 sliceSize)
 }
 
 // The critical packets par2cmdline would write for these files, when the index was not read.
-par2::SetDescription estimatedDescription(qint64 sliceSize, const std::vector<PostedFile> &files, const SetFiles &set,
+par2::SetDescription estimatedDescription(qint64 sliceSize, const std::vector<PostedFile> &files, const SetMembers &set,
                                           const std::vector<qint64> &lengths)
 {
     par2::SetDescription description;
@@ -202,7 +199,7 @@ qint64 snapped(qint64 guess, qint64 unit)
 class SetEvaluation
 {
 public:
-    SetEvaluation(const std::vector<PostedFile> &files, const Par2Set &set, const SetFiles &members, const FetchedFacts *facts)
+    SetEvaluation(const std::vector<PostedFile> &files, const Par2Set &set, const SetMembers &members, const FetchedFacts *facts)
         : m_files(files), m_set(set), m_members(members), m_facts(facts)
     {
         for (const PostedFile &file : m_files)
@@ -257,7 +254,7 @@ public:
                 return false;
         }
         return std::all_of(m_set.volumes.begin(), m_set.volumes.end(),
-                           [this](int volume) { return ParseVolumeName(m_files[size_t(volume)].name)->blocks.has_value(); });
+                           [this](int volume) { return nameOf(volume).blocks.has_value(); });
     }
 
     // The "-" names' convention, where the names tell it: the next volume starts at the end of
@@ -266,8 +263,8 @@ public:
     {
         std::vector<VolumeName> names;
         for (const int volume : m_set.volumes) {
-            if (const auto name = ParseVolumeName(m_files[size_t(volume)].name); !name->blocks)
-                names.push_back(*name);
+            if (const VolumeName name = nameOf(volume); !name.blocks)
+                names.push_back(name);
         }
         if (names.empty())
             return {false};
@@ -322,6 +319,28 @@ public:
 
 private:
     bool knownCritical() const { return m_facts && m_facts->description.complete(); }
+
+    // A volume found by its content names no count: its size tells it.
+    VolumeName nameOf(int volume) const
+    {
+        const PostedFile &file = m_files[size_t(volume)];
+        if (const auto name = ParseVolumeName(file.name))
+            return *name;
+        if (!file.first || !file.first->recoveryPacketSize || *file.first->recoveryPacketSize <= 0)
+            return {QString(), 0};
+        if (!knownCritical())
+            return {QString(), int(qMin<qint64>(file.first->fileSize / *file.first->recoveryPacketSize, kMostBlocks))};
+        // The most blocks whose volume fits the file's size.
+        qint64 low = 0, high = qMin<qint64>(file.first->fileSize / m_facts->description.recoveryPacketSize(), kMostBlocks);
+        while (low < high) {
+            const qint64 middle = high - (high - low) / 2;
+            if (par2::VolumeSize(m_facts->description, middle) <= file.first->fileSize)
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        return {QString(), int(low)};
+    }
     bool sliceKnown() const { return knownCritical() || (m_facts && m_facts->description.firstRecoverySliceSize); }
 
     std::vector<qint64> fileLengths(qint64 partSize, double ratio) const
@@ -351,8 +370,8 @@ private:
         const PostedFile *largest = nullptr;
         int blocks = 0;
         for (const int volume : m_set.volumes) {
-            const auto name = ParseVolumeName(m_files[size_t(volume)].name);
-            const int count = name->blocks.value_or(name->end - name->first + (inclusiveEnd ? 1 : 0));
+            const VolumeName name = nameOf(volume);
+            const int count = name.blocks.value_or(name.end - name.first + (inclusiveEnd ? 1 : 0));
             if (count > blocks) {
                 blocks = count;
                 largest = &m_files[size_t(volume)];
@@ -373,9 +392,9 @@ private:
     qint64 volumeBlocks(const PostedFile &volume, const par2::SetDescription &description, qint64 sliceSize,
                         qint64 partSize, qint64 longestLength, const Assumption &assumption) const
     {
-        const auto name = ParseVolumeName(volume.name);
+        const VolumeName name = nameOf(int(&volume - m_files.data()));
         const qint64 decoded = estimatedLength(volume, partSize, assumption.ratio);
-        const qint64 blocks = name->blocks ? *name->blocks : dashVolumeBlocks(*name, description, decoded, !knownCritical(), assumption.inclusiveEnd);
+        const qint64 blocks = name.blocks ? *name.blocks : dashVolumeBlocks(name, description, decoded, !knownCritical(), assumption.inclusiveEnd);
         const qint64 length = par2::VolumeSize(description, blocks);
         const std::vector<Span> spans = missingSpans(volume, length, volume.partCount() > 1 ? partSize : length);
         if (spans.empty())
@@ -397,41 +416,10 @@ private:
 
     const std::vector<PostedFile> &m_files;
     const Par2Set &m_set;
-    const SetFiles &m_members;
+    const SetMembers &m_members;
     const FetchedFacts *m_facts;
     qint64 m_largestSegmentBytes = 0; // of the whole post: its article size, as the NZB gives it
 };
-
-// Once the index is read, its file descriptions say which files the set covers.
-SetFiles membersOf(const std::vector<PostedFile> &files, const Par2Set &set, const FetchedFacts *facts)
-{
-    SetFiles members;
-    if (!facts || !facts->description.complete()) {
-        members.data = set.dataFiles;
-        members.lengths.assign(set.dataFiles.size(), -1);
-        return members;
-    }
-    std::vector<bool> described(files.size(), false);
-    QHash<QString, int> positions;
-    for (size_t i = files.size(); i-- > 0;)
-        positions.insert(files[i].name.toLower(), int(i)); // the first file of a name wins
-    for (const par2::FileDescription &description : facts->description.files) {
-        const auto posted = positions.constFind(description.name.toLower());
-        if (posted == positions.constEnd()) {
-            members.absentLengths.push_back(description.length);
-            continue;
-        }
-        const int position = *posted;
-        described[size_t(position)] = true;
-        members.data.push_back(position);
-        members.lengths.push_back(description.length);
-    }
-    for (const int file : set.dataFiles) {
-        if (!described[size_t(file)])
-            members.undescribed.push_back(file);
-    }
-    return members;
-}
 
 SetVerdict verdictFor(const Range &needed, const Range &available)
 {
@@ -449,7 +437,54 @@ SetVerdict verdictFor(const Range &needed, const Range &available)
     return verdict;
 }
 
-SetVerdict judgeSet(const std::vector<PostedFile> &files, const Par2Set &set, const SetFiles &members, const FetchedFacts *facts)
+qint64 sum(std::vector<qint64>::const_iterator first, std::vector<qint64>::const_iterator last)
+{
+    return std::accumulate(first, last, qint64(0));
+}
+
+// What the files of unsettled groups need: each file the fewest and the most blocks of the
+// lengths it may have, and the described files left over their fewest and most.
+Range unsettledNeeded(const std::vector<PostedFile> &files, const SetMembers &members, qint64 sliceSize, qint64 partSize)
+{
+    Range needed{0, 0};
+    for (const PairedGroup &group : members.unsettled) {
+        std::vector<qint64> least;
+        for (size_t i = 0; i < group.files.size(); ++i) {
+            const PostedFile &file = files[size_t(group.files[i])];
+            qint64 low = std::numeric_limits<qint64>::max(), high = 0;
+            for (const qint64 length : group.lengths[i]) {
+                const qint64 blocks = damagedBlocks(missingSpans(file, length, fittingPartSize(length, file.partCount(), partSize)), sliceSize);
+                low = qMin(low, blocks);
+                high = qMax(high, blocks);
+            }
+            least.push_back(low);
+            needed.high += high;
+        }
+        std::sort(least.begin(), least.end());
+        const size_t paired = qMin(least.size(), group.descriptions.size());
+        std::vector<qint64> whole;
+        for (const qint64 length : group.descriptionLengths)
+            whole.push_back(ceilDiv(length, sliceSize));
+        std::sort(whole.begin(), whole.end());
+        const size_t left = whole.size() - paired;
+        needed.low += sum(least.cbegin(), least.cbegin() + qsizetype(paired)) + sum(whole.cbegin(), whole.cbegin() + qsizetype(left));
+        needed.high += sum(whole.cend() - qsizetype(left), whole.cend());
+    }
+    return needed;
+}
+
+// The absent files that loose files may be, at their most blocks.
+qint64 looseBlocks(const SetMembers &members, qint64 sliceSize)
+{
+    std::vector<qint64> whole;
+    for (const qint64 length : members.absentLengths)
+        whole.push_back(ceilDiv(length, sliceSize));
+    std::sort(whole.begin(), whole.end());
+    const size_t count = qMin(whole.size(), members.loose.size());
+    return sum(whole.cend() - qsizetype(count), whole.cend());
+}
+
+SetVerdict judgeSet(const std::vector<PostedFile> &files, const Par2Set &set, const SetMembers &members, const FetchedFacts *facts)
 {
     const SetEvaluation evaluation(files, set, members, facts);
     std::vector<Assumption> assumptions;
@@ -480,6 +515,12 @@ SetVerdict judgeSet(const std::vector<PostedFile> &files, const Par2Set &set, co
     // Without the NZB's article sizes a guess is no count: whether repair suffices stays open.
     if (!evaluation.exact() && !evaluation.sized() && needed.high > 0)
         needed = {1, qMax(needed.high, available.high + 1)};
+    if (facts && facts->description.complete()) {
+        const qint64 slice = facts->description.sliceSize;
+        const Range paired = unsettledNeeded(files, members, slice, facts->partSize.value_or(0));
+        needed = {needed.low + paired.low, needed.high + paired.high};
+        needed.low = qMax<qint64>(needed.low - looseBlocks(members, slice), 0);
+    }
     return verdictFor(needed, available);
 }
 
@@ -559,6 +600,10 @@ QString SetVerdict::line() const
     case Unknown:
         break;
     }
+    if (search == BudgetSpent)
+        return repair + QStringLiteral("unknown, no par2 file was found among the %1 files read (the names may be obfuscated).").arg(filesRead);
+    if (search == NoneNamed)
+        return repair + QLatin1String("unknown, no file is named as par2 (the names may be obfuscated).");
     return repair + QLatin1String("unknown, the NZB has no par2 recovery files.");
 }
 
@@ -627,38 +672,157 @@ bool anyDoubtful(const std::vector<PostedFile> &files, const std::vector<int> &p
     return std::any_of(positions.begin(), positions.end(), [&files](int file) { return files[size_t(file)].doubtful; });
 }
 
+bool firstArticleFound(const PostedFile &file)
+{
+    return std::any_of(file.segments.begin(), file.segments.end(), [](const PostedSegment &segment) { return segment.number == 1 && !segment.missing; });
+}
+
+void addUnread(std::vector<int> &list, const std::vector<PostedFile> &files, const std::vector<int> &candidates)
+{
+    for (const int file : candidates) {
+        if (!files[size_t(file)].first && firstArticleFound(files[size_t(file)]) && std::find(list.begin(), list.end(), file) == list.end())
+            list.push_back(file);
+    }
+}
+
+// Files not described by the index, unread, whose size leaves room for recovery blocks: volumes
+// under other names, perhaps. They widen the blocks available where that changes the verdict.
+std::vector<std::pair<int, qint64>> hiddenVolumeRoom(const std::vector<PostedFile> &files, const SetMembers &members, const FetchedFacts &facts)
+{
+    std::vector<std::pair<int, qint64>> room;
+    const qint64 packet = facts.description.recoveryPacketSize();
+    for (const int file : members.undescribed) {
+        const PostedFile &posted = files[size_t(file)];
+        if (posted.first || !firstArticleFound(posted))
+            continue;
+        qint64 listed = 0;
+        for (const PostedSegment &segment : posted.segments)
+            listed += segment.bytes;
+        const qint64 blocks = qMin(PossibleLengths(posted, CluesOf(facts)).high, listed + 1024) / packet;
+        if (blocks > 0)
+            room.push_back({file, blocks});
+    }
+    return room;
+}
+
+void allowForHiddenVolumes(SetVerdict &verdict, const std::vector<PostedFile> &files, const SetMembers &members, const FetchedFacts &facts)
+{
+    qint64 blocks = 0;
+    for (const auto &[file, room] : hiddenVolumeRoom(files, members, facts))
+        blocks += room;
+    const SetVerdict widened = verdictFor(verdict.needed, {verdict.available.low, verdict.available.high + blocks});
+    if (widened.kind != verdict.kind)
+        verdict = widened;
+}
+
+// Files whose first article would settle a pairing, or say what a hidden file is.
+std::vector<int> worthReadingFor(const SetMembers &members)
+{
+    std::vector<int> files;
+    for (const PairedGroup &group : members.unsettled)
+        files.insert(files.end(), group.files.begin(), group.files.end());
+    files.insert(files.end(), members.loose.begin(), members.loose.end());
+    files.insert(files.end(), members.undescribed.begin(), members.undescribed.end());
+    return files;
+}
+
+qint64 listedBytes(const PostedFile &file)
+{
+    qint64 bytes = 0;
+    for (const PostedSegment &segment : file.segments)
+        bytes += segment.bytes;
+    return bytes;
+}
+
+// About the size of a par2 index of these files, at slices of the post's article size: par2
+// files hidden under other names are looked for nearest to it first.
+qint64 impliedIndexSize(const std::vector<PostedFile> &files)
+{
+    qint64 largest = 1;
+    for (const PostedFile &file : files)
+        largest = qMax(largest, largestSegmentBytes(file));
+    qint64 size = 64 + 12 + 16 * qint64(files.size()) + kCreatorPacketEstimate;
+    for (const PostedFile &file : files)
+        size += 64 + 56 + padded4(file.name.toUtf8().size()) + 64 + 16 + 20 * ceilDiv(listedBytes(file), largest);
+    return size;
+}
+
+bool mayHideItsKind(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 || name.size() - dot > 6 || name.startsWith(QLatin1String("file "));
+}
+
+// No file is named as par2: the files may still hold par2 files under other names.
+SetVerdict withoutSets(const std::vector<PostedFile> &files, Judgement &judgement, const JudgeContext &context)
+{
+    SetVerdict verdict;
+    verdict.kind = judgement.notCovered.isEmpty() ? SetVerdict::NotNeeded : SetVerdict::Unknown;
+    // One file alone cannot be both the data and its par2 file.
+    if (verdict.kind == SetVerdict::NotNeeded || files.size() < 2)
+        return verdict;
+    if (!context.reading) {
+        if (std::any_of(files.begin(), files.end(), [](const PostedFile &file) { return mayHideItsKind(file.name); }))
+            verdict.search = SetVerdict::NoneNamed;
+        return verdict;
+    }
+    std::vector<int> unread;
+    for (size_t file = 0; file < files.size(); ++file) {
+        if (files[file].first)
+            ++verdict.filesRead;
+        else
+            unread.push_back(int(file));
+    }
+    const double implied = std::log(double(impliedIndexSize(files)));
+    const auto distance = [&](int file) { return std::abs(std::log(double(qMax<qint64>(listedBytes(files[size_t(file)]), 1))) - implied); };
+    std::stable_sort(unread.begin(), unread.end(), [&](int a, int b) { return distance(a) < distance(b); });
+    addUnread(judgement.worthReading, files, unread);
+    if (context.budgetSpent && !judgement.worthReading.empty())
+        verdict.search = SetVerdict::BudgetSpent;
+    return verdict;
+}
+
 } // namespace
 
-Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, const std::map<int, FetchedFacts> &facts, SampledBodies sampled,
-                const IgnoreList &ignore)
+Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, const std::map<int, FetchedFacts> &facts,
+                const JudgeContext &context)
 {
     Judgement judgement;
     // A file is outside when no set covers it: not by name, and not by an index's description.
-    std::vector<bool> outside(files.size(), false), covered(files.size(), false);
+    std::vector<bool> outside(files.size(), false), covered(files.size(), false), claimed(files.size(), false);
     for (const int file : grouping.uncovered)
         outside[size_t(file)] = true;
     for (size_t i = 0; i < grouping.sets.size(); ++i) {
         const auto found = facts.find(int(i));
         const FetchedFacts *setFacts = found == facts.end() ? nullptr : &found->second;
-        const SetFiles members = membersOf(files, grouping.sets[i], setFacts);
+        const Par2Set &set = grouping.sets[i];
+        const SetMembers members = MembersOf(files, set, grouping.uncovered, setFacts, claimed);
         for (const int file : members.undescribed)
             outside[size_t(file)] = true;
         for (const int file : members.data)
             covered[size_t(file)] = true;
-        SetVerdict verdict = judgeSet(files, grouping.sets[i], members, setFacts);
-        const Par2Set &set = grouping.sets[i];
-        doubt(verdict, anyDoubtful(files, members.data) || anyDoubtful(files, set.volumes) || (set.index >= 0 && files[size_t(set.index)].doubtful), sampled);
+        for (const PairedGroup &group : members.unsettled) {
+            for (const int file : group.files)
+                covered[size_t(file)] = true;
+        }
+        SetVerdict verdict = judgeSet(files, set, members, setFacts);
+        if (setFacts && setFacts->description.complete())
+            allowForHiddenVolumes(verdict, files, members, *setFacts);
+        if (verdict.kind == SetVerdict::Uncertain)
+            addUnread(judgement.worthReading, files, worthReadingFor(members));
+        doubt(verdict, anyDoubtful(files, members.data) || anyDoubtful(files, set.volumes) || (set.index >= 0 && files[size_t(set.index)].doubtful),
+              context.sampled);
         if (grouping.sets.size() > 1)
-            verdict.setName = grouping.sets[i].name;
+            verdict.setName = set.name;
         judgement.verdicts.push_back(verdict);
     }
     for (size_t file = 0; file < files.size(); ++file) {
         if (outside[file] && !covered[file] && LostArticles(files[file]))
-            (ignore.matches(files[file].name) ? judgement.notNeeded : judgement.notCovered) << files[file].name;
+            (context.ignore.matches(files[file].name) ? judgement.notNeeded : judgement.notCovered) << files[file].name;
     }
     if (grouping.sets.empty()) {
-        judgement.verdicts.push_back({judgement.notCovered.isEmpty() ? SetVerdict::NotNeeded : SetVerdict::Unknown, {}, {}, {}, {}});
-        doubt(judgement.verdicts.back(), std::any_of(files.begin(), files.end(), [](const PostedFile &file) { return file.doubtful; }), sampled);
+        judgement.verdicts.push_back(withoutSets(files, judgement, context));
+        doubt(judgement.verdicts.back(), std::any_of(files.begin(), files.end(), [](const PostedFile &file) { return file.doubtful; }), context.sampled);
     }
     return judgement;
 }

@@ -26,11 +26,20 @@ struct PostedSegment {
     qsizetype segment = -1; // where the caller keeps the article
 };
 
+// What a file's first article told, once it was read.
+struct FirstArticle {
+    qint64 fileSize = 0;  // =ybegin size=
+    QByteArray hash16k;   // MD5 of the file's first 16 KiB, when the article held them
+    bool par2 = false;    // the file starts with a PAR2 packet
+    std::optional<qint64> recoveryPacketSize; // of a recovery slice packet it starts with
+};
+
 struct PostedFile {
     QString name;      // from the subject
     int announced = 0; // parts the subject announces; 0: no counter
     std::vector<PostedSegment> segments;
     bool doubtful = false; // some article was found by a server whose sampled body failed
+    std::optional<FirstArticle> first = std::nullopt;
 
     int partCount() const;
     // Part numbers the servers lack, and those announced but not listed, as sorted ranges that
@@ -43,6 +52,7 @@ struct FetchedFacts {
     par2::SetDescription description;
     std::optional<qint64> partSize;
     std::optional<double> bytesPerDecodedByte; // measured on the articles read
+    qint64 decodedBytesRead = 0;               // what that was measured on
 };
 
 struct SetVerdict {
@@ -56,6 +66,11 @@ struct SetVerdict {
         int sampled = 0;
         int failed = 0;
     } statWrong;
+    // Why no par2 file is known: none was found, the reading stopped at its budget after
+    // `filesRead` files, or nothing was read and no name says par2.
+    enum Search { NoneFound, BudgetSpent, NoneNamed };
+    Search search = NoneFound;
+    int filesRead = 0;
 
     QString line() const;
 };
@@ -64,6 +79,8 @@ struct Judgement {
     std::vector<SetVerdict> verdicts;
     QStringList notCovered; // files outside every set that lost articles
     QStringList notNeeded;  // those of them the ignore list names: the download does without them
+    // Files whose first article, read, could narrow a verdict: most useful first.
+    std::vector<int> worthReading;
 
     // The verdict lines, then a "Not covered by par2: " line per file not covered, then a
     // "Not covered by par2 (not needed): " line per file not needed.
@@ -86,10 +103,17 @@ struct SampledBodies {
     int failed = 0;
 };
 
+struct JudgeContext {
+    SampledBodies sampled;
+    IgnoreList ignore = IgnoreList::inEffect();
+    bool reading = true;      // articles could be read (not with --stat-only)
+    bool budgetSpent = false; // the reading for hidden names stopped at its budget
+};
+
 // `facts` is keyed by the set's position in `grouping.sets`. A set that holds a doubtful file is
 // promised nothing when a sampled body failed.
 Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping,
-                const std::map<int, FetchedFacts> &facts, SampledBodies sampled = {}, const IgnoreList &ignore = IgnoreList::inEffect());
+                const std::map<int, FetchedFacts> &facts, const JudgeContext &context = {});
 
 // Some article of the files is missing on the servers or not listed.
 bool LostArticles(const PostedFile &file);

@@ -74,6 +74,7 @@ std::variant<DecodedPart, QString> DecodeBody(QByteArrayView body)
                 return QStringLiteral("the =ybegin line names no size");
             part.fileSize = *size;
             part.multipart = number(line, "part=").has_value();
+            part.name = keyword(line, "name=").value_or(QByteArrayView()).toByteArray();
             begun = true;
         } else if (line.startsWith("=ypart ")) {
             const auto first = number(line, "begin=");

@@ -13,6 +13,7 @@ struct DecodedPart {
     qint64 begin = 1;    // 1-based position of the first byte in the file
     qint64 fileSize = 0; // the whole file's size, from =ybegin
     bool multipart = false;
+    QByteArray name;     // =ybegin name=, as the article gives it
     QByteArray data;
 };
 

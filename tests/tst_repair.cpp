@@ -151,7 +151,9 @@ private Q_SLOTS:
         if (!described.empty())
             facts[0] = index(1000, described, files[1].segments.front().bytes);
         QFETCH(std::optional<QString>, ignore);
-        const Judgement judgement = Judge(files, GroupByName(names), facts, {}, ignore ? IgnoreList::fromText(*ignore) : IgnoreList());
+        JudgeContext context;
+        context.ignore = ignore ? IgnoreList::fromText(*ignore) : IgnoreList();
+        const Judgement judgement = Judge(files, GroupByName(names), facts, context);
         QTEST(judgement.lines(), "lines");
         QFETCH(int, worst);
         QCOMPARE(judgement.worstLine(), judgement.lines().value(worst));

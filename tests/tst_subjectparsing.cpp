@@ -1,4 +1,5 @@
 #include "nzb/SubjectParsing.h"
+#include "repair/VerdictNames.h"
 
 #include <QTest>
 
@@ -14,9 +15,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("announced");
         QTest::addColumn<QString>("withoutCounter");
         QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("verdictName"); // of the NZB's seventh file; the list's name unless given
 
-        const auto row = [](const char *tag, const QString &subject, int announced, const QString &cut, const QString &name) {
-            QTest::newRow(tag) << subject << announced << cut << name;
+        const auto row = [](const char *tag, const QString &subject, int announced, const QString &cut, const QString &name,
+                            const QString &verdictName = {}) {
+            QTest::newRow(tag) << subject << announced << cut << name
+                               << (!verdictName.isEmpty() ? verdictName : name.isEmpty() ? QStringLiteral("file 7") : name);
         };
         row("counter with blanks", "x (1/ 50 )", 50, "x", "x");
         row("paren before slash", "a/b (x)", 0, "a/b", "a/b");
@@ -35,6 +39,13 @@ private Q_SLOTS:
         const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
         row("emoji after the bracket", "[1/2]" + emoji + "-x.bin", 0, "[1/2]" + emoji + "-x.bin", "x.bin");
         row("emoji before the paren", "ab" + emoji + "(1/2)", 2, "ab", "ab");
+        // Formats whose name the list keeps as it reads it, and the verdict reads as the file's.
+        row("unquoted, yEnc", "a.part01.rar yEnc (1/27)", 27, "a.part01.rar yEnc", "a.part01.rar yEnc", "a.part01.rar");
+        row("counter, unquoted, yEnc", "[3/9] - a.r00 YENC (1/27)", 27, "[3/9] - a.r00 YENC", "a.r00 YENC", "a.r00");
+        row("bracketed name, empty quotes", "[PRiVATE]-[WtFnZb]-[a.7z.001]-[2/5] - \"\" yEnc 4096 (1/3)", 3,
+            "[PRiVATE]-[WtFnZb]-[a.7z.001]-[2/5] - \"\" yEnc 4096", "", "a.7z.001");
+        row("quoted yEnc stays", "\"x yEnc\" yEnc (1/2)", 2, "\"x yEnc\" yEnc", "x yEnc");
+        row("only yEnc", "yEnc (1/2)", 2, "yEnc", "yEnc");
     }
 
     void parsesSubjects()
@@ -43,6 +54,7 @@ private Q_SLOTS:
         QTEST(AnnouncedPartCount(subject), "announced");
         QTEST(SubjectWithoutCounter(subject), "withoutCounter");
         QTEST(FileNameFromSubject(subject), "fileName");
+        QTEST(repair::VerdictFileName(subject, FileNameFromSubject(subject), 7), "verdictName");
     }
 };
 
