@@ -272,15 +272,17 @@ bool RepairCheck::planFirstArticles(const std::vector<int> &files)
     m_searching = true;
     int planned = 0;
     for (const int file : files) {
-        const auto segment = foundSegment(file, 1);
-        if (m_tried[size_t(file)] || !segment)
+        // The first article begins the file; where it is lost, another still tells its size and kind.
+        const auto listed = std::find_if(m_segmentsOfFile[size_t(file)].begin(), m_segmentsOfFile[size_t(file)].end(),
+                                         [&](const ListedPart &part) { return foundSegment(file, part.number).has_value(); });
+        if (m_tried[size_t(file)] || listed == m_segmentsOfFile[size_t(file)].end())
             continue;
         if (m_extraArticles + planned >= kExtraArticles) {
             m_budgetSpent = true;
             break;
         }
         m_tried[size_t(file)] = true;
-        m_fetches.push_back({file, 1, Purpose::FirstArticle});
+        m_fetches.push_back({file, listed->number, Purpose::FirstArticle});
         ++planned;
     }
     return planned > 0;
@@ -302,13 +304,13 @@ void RepairCheck::takeFirstArticle(int file, const yenc::DecodedPart &part)
     repair::PostedFile &posted = m_files[size_t(file)];
     repair::FirstArticle first;
     first.fileSize = part.fileSize;
-    if (part.begin == 1) {
-        const qsizetype hashed = qsizetype(qMin<qint64>(kHashedStart, part.fileSize));
-        if (part.data.size() >= hashed)
-            first.hash16k = QCryptographicHash::hash(QByteArrayView(part.data).first(hashed), QCryptographicHash::Md5);
-        first.par2 = par2::StartsWithPacket(part.data);
-        first.recoveryPacketSize = par2::LeadingRecoveryPacketSize(part.data);
-    }
+    const qsizetype hashed = qsizetype(qMin<qint64>(kHashedStart, part.fileSize));
+    if (part.begin == 1 && part.data.size() >= hashed)
+        first.hash16k = QCryptographicHash::hash(QByteArrayView(part.data).first(hashed), QCryptographicHash::Md5);
+    const par2::PacketsSeen seen = par2::SeenPackets(part.data, part.begin == 1);
+    first.par2 = seen.par2;
+    first.recoveryPacketSize = seen.recoveryPacketSize;
+    first.kindKnown = part.begin == 1 || seen.par2;
     posted.first = first;
     if (repair::IsFallbackName(posted.name, file + 1) && !printableName(part.name).isEmpty())
         posted.name = printableName(part.name);

@@ -23,7 +23,8 @@ Range decodedBounds(qint64 bytes, int articles, const SizeClues &clues)
 {
     if (clues.ratio) {
         const qint64 estimate = floorDiv(double(bytes), *clues.ratio);
-        const qint64 slack = kHeaderSlack * articles + estimate / 200;
+        // yEnc's escapes vary with the bytes: articles of one post differ by a percent or more.
+        const qint64 slack = kHeaderSlack * articles + estimate / 64;
         return {qMax<qint64>(estimate - slack, 0), estimate + slack};
     }
     return {qMax<qint64>(floorDiv(double(bytes), kMostRatio) - kHeaderSlack * articles, 0),
@@ -112,18 +113,42 @@ std::vector<PairedGroup> PairByLength(const std::vector<PostedFile> &files, cons
     std::sort(byLength.begin(), byLength.end(), [&](int a, int b) { return described[size_t(a)].length < described[size_t(b)].length; });
     Groups groups(candidates.size() + byLength.size());
     std::vector<std::vector<size_t>> mayBe(candidates.size()); // positions in byLength
+    // A file whose length and first 16 KiB are those of a description is that file; no other is.
+    std::vector<bool> known(byLength.size(), false);
+    const auto hashOf = [&](size_t i) { return files[size_t(candidates[i])].first ? files[size_t(candidates[i])].first->hash16k : QByteArray(); };
+    const auto lengthsOf = [&](const Range &lengths) {
+        const auto begin = std::lower_bound(byLength.begin(), byLength.end(), lengths.low,
+                                            [&](int d, qint64 length) { return described[size_t(d)].length < length; });
+        const auto end = std::upper_bound(begin, byLength.end(), lengths.high,
+                                          [&](qint64 length, int d) { return length < described[size_t(d)].length; });
+        // A file of no known size may be any: the descriptions it is paired with stay few, so
+        // that a hostile NZB and index cannot make the pairing quadratic.
+        constexpr ptrdiff_t kMostPairs = 256;
+        return std::pair{size_t(begin - byLength.begin()), size_t(begin - byLength.begin() + qMin(end - begin, kMostPairs))};
+    };
     for (size_t i = 0; i < candidates.size(); ++i) {
-        const PostedFile &file = files[size_t(candidates[i])];
-        const Range lengths = PossibleLengths(file, clues);
-        auto it = std::lower_bound(byLength.begin(), byLength.end(), lengths.low,
-                                   [&](int d, qint64 length) { return described[size_t(d)].length < length; });
-        for (; it != byLength.end() && described[size_t(*it)].length <= lengths.high; ++it) {
-            const QByteArray &hash = described[size_t(*it)].hash16k;
-            if (file.first && !file.first->hash16k.isEmpty() && !hash.isEmpty() && hash != file.first->hash16k)
-                continue;
-            mayBe[i].push_back(size_t(it - byLength.begin()));
-            groups.join(i, candidates.size() + mayBe[i].back());
+        const auto [begin, end] = lengthsOf(PossibleLengths(files[size_t(candidates[i])], clues));
+        for (size_t d = begin; d < end && !hashOf(i).isEmpty(); ++d) {
+            if (!known[d] && described[size_t(byLength[d])].hash16k == hashOf(i)) {
+                known[d] = true;
+                mayBe[i] = {d};
+                break;
+            }
         }
+    }
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        if (!mayBe[i].empty())
+            continue;
+        const auto [begin, end] = lengthsOf(PossibleLengths(files[size_t(candidates[i])], clues));
+        for (size_t d = begin; d < end; ++d) {
+            const QByteArray &hash = described[size_t(byLength[d])].hash16k;
+            if (!known[d] && (hashOf(i).isEmpty() || hash.isEmpty() || hash == hashOf(i)))
+                mayBe[i].push_back(d);
+        }
+    }
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        for (const size_t d : mayBe[i])
+            groups.join(i, candidates.size() + d);
     }
     std::map<size_t, PairedGroup> byRoot;
     for (size_t i = 0; i < candidates.size(); ++i) {

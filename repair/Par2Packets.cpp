@@ -58,16 +58,19 @@ void readBody(QByteArrayView type, QByteArrayView body, qint64 packetSize, SetDe
 
 } // namespace
 
-bool StartsWithPacket(QByteArrayView bytes)
+PacketsSeen SeenPackets(QByteArrayView bytes, bool fileStart)
 {
-    return bytes.startsWith(kMagic);
-}
-
-std::optional<qint64> LeadingRecoveryPacketSize(QByteArrayView bytes)
-{
-    if (!bytes.startsWith(kMagic) || bytes.size() < kHeaderSize || bytes.sliced(48, 16) != kRecoverySlice)
-        return std::nullopt;
-    return qint64(littleEndian64(bytes, 8));
+    PacketsSeen seen;
+    seen.par2 = fileStart ? bytes.startsWith(kMagic) : bytes.contains(kMagic);
+    for (qsizetype at = 0; seen.par2 && (at = bytes.indexOf(kMagic, at)) >= 0 && bytes.size() - at >= kHeaderSize; at += kMagic.size()) {
+        if (bytes.sliced(at + 48, 16) == kRecoverySlice) {
+            seen.recoveryPacketSize = qint64(littleEndian64(bytes, at + 8));
+            break;
+        }
+        if (fileStart)
+            break;
+    }
+    return seen;
 }
 
 SetDescription ReadPackets(QByteArrayView bytes, qint64 *hashedBytes)

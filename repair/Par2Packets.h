@@ -52,10 +52,14 @@ struct SetDescription {
     bool tooManySourceBlocks() const;
 };
 
-// The bytes begin with a packet's magic: the file is a par2 file, whatever its name.
-bool StartsWithPacket(QByteArrayView bytes);
-// The length a leading recovery slice packet claims, when the bytes begin with one.
-std::optional<qint64> LeadingRecoveryPacketSize(QByteArrayView bytes);
+// What a part of a file says of its kind, whatever the file's name: a par2 file begins with a
+// packet's magic, and any part of it but the smallest holds one.
+struct PacketsSeen {
+    bool par2 = false;
+    std::optional<qint64> recoveryPacketSize; // the first recovery slice packet's length: a volume
+};
+// `fileStart`: the bytes begin the file, where a volume's first packet is a recovery slice.
+PacketsSeen SeenPackets(QByteArrayView bytes, bool fileStart);
 
 // Reads every whole packet of `bytes` whose MD5 is right; a damaged or cut packet is skipped.
 // Critical packets repeated in a volume are kept once. The bytes hashed never exceed twice

@@ -30,7 +30,8 @@ struct PostedSegment {
 struct FirstArticle {
     qint64 fileSize = 0;  // =ybegin size=
     QByteArray hash16k;   // MD5 of the file's first 16 KiB, when the article held them
-    bool par2 = false;    // the file starts with a PAR2 packet
+    bool par2 = false;    // the article holds a PAR2 packet
+    bool kindKnown = false; // it begins the file, or holds a packet: par2 or not is known
     std::optional<qint64> recoveryPacketSize; // of a recovery slice packet it starts with
 };
 
