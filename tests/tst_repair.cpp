@@ -136,6 +136,19 @@ private Q_SLOTS:
                                                                                  u"Not covered by par2: c.nfo"_s, u"Not covered by par2 (not needed): readme.TXT"_s,
                                                                                  u"Not covered by par2 (not needed): txt"_s, u"Not covered by par2 (not needed): b.jpeg"_s}
                                                    << std::optional(u" txt, *.J?EG ,,"_s) << 1;
+        // Names that hide the files: paired with the index by part count and last article, files of one length interchangeable.
+        const auto hidden = [](const char *a, const char *b) {
+            return std::vector{posted(u"s.par2"_s, "+"), posted(u"0f3c9a"_s, a, 1000), posted(u"9ab2e1"_s, b, 1000), posted(u"s.vol0+3.par2"_s, "++++")};
+        };
+        QTest::newRow("names hidden, lengths tell") << hidden("+-+", "++") << Described{{u"a.rar"_s, 3000}, {u"b.rar"_s, 1500}}
+                                                    << QStringList{u"Repair: possible, needs 1 of 3 recovery block(s)."_s} << byDefault << 0;
+        QTest::newRow("names hidden, equal lengths") << hidden("+-", "--") << Described{{u"a.r00"_s, 2000}, {u"a.r01"_s, 2000}}
+                                                     << QStringList{u"Repair: possible, needs 3 of 3 recovery block(s)."_s} << byDefault << 0;
+        // A complete file no length fits may yet be the file the index describes and the NZB seems to lack.
+        QTest::newRow("names hidden, a file fits none") << hidden("+++", "++") << Described{{u"a.rar"_s, 3000}, {u"b.rar"_s, 9000}}
+                                                        << QStringList{u"Repair: uncertain, needs 0 to 9 of 3 recovery block(s)."_s} << byDefault << 0;
+        QTest::newRow("names hidden, a lost file fits none") << hidden("+++", "+-") << Described{{u"a.rar"_s, 3000}}
+                                                             << QStringList{notNeeded, u"Not covered by par2: 9ab2e1"_s} << byDefault << 1;
         QTest::newRow("an empty ignore list") << std::vector{posted(u"a.nfo"_s, "-")} << Described{}
                                               << QStringList{u"Repair: unknown, the NZB has no par2 recovery files."_s, u"Not covered by par2: a.nfo"_s} << std::optional(QString()) << 1;
     }
@@ -157,6 +170,34 @@ private Q_SLOTS:
         QTEST(judgement.lines(), "lines");
         QFETCH(int, worst);
         QCOMPARE(judgement.worstLine(), judgement.lines().value(worst));
+    }
+
+    // With no file named par2, the line says why none is known.
+    void saysWhyNoPar2IsKnown_data()
+    {
+        QTest::addColumn<bool>("reading");
+        QTest::addColumn<int>("filesRead"); // of "x" and "y", in that order
+        QTest::addColumn<bool>("budgetSpent");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("not reading") << false << 0 << false << u"Repair: unknown, no file is named as par2 (the names may be obfuscated)."_s;
+        QTest::newRow("the budget spent") << true << 1 << true << u"Repair: unknown, no par2 file was found among the 1 files read (the names may be obfuscated)."_s;
+        QTest::newRow("every file read") << true << 2 << true << u"Repair: unknown, the NZB has no par2 recovery files."_s;
+    }
+
+    void saysWhyNoPar2IsKnown()
+    {
+        QFETCH(int, filesRead);
+        std::vector<PostedFile> files{posted(u"x"_s, "+-"), posted(u"y"_s, "++")};
+        for (int file = 0; file < filesRead; ++file)
+            files[size_t(file)].first = FirstArticle{2000, {}, false, true, std::nullopt};
+        JudgeContext context;
+        QFETCH(bool, reading);
+        QFETCH(bool, budgetSpent);
+        context.reading = reading;
+        context.budgetSpent = budgetSpent;
+        const Judgement judgement = Judge(files, GroupByName({u"x"_s, u"y"_s}), {}, context);
+        QTEST(judgement.lines().value(0), "line");
+        QCOMPARE(judgement.lines().value(1), u"Not covered by par2: x"_s);
     }
 
     // False headers every 16 bytes after the index of one file, each claiming the rest of 64 KiB.
