@@ -157,6 +157,13 @@ bool anyDoubtful(const std::vector<PostedFile> &files, const std::vector<int> &p
     return std::any_of(positions.begin(), positions.end(), [&files](int file) { return files[size_t(file)].doubtful; });
 }
 
+// No extension tells what the file is: an obfuscated name, or none at all.
+bool mayHideItsKind(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 || name.size() - dot > 6 || name.startsWith(QLatin1String("file "));
+}
+
 bool anyArticleFound(const PostedFile &file)
 {
     return std::any_of(file.segments.begin(), file.segments.end(), [](const PostedSegment &segment) { return !segment.missing; });
@@ -178,7 +185,7 @@ std::vector<std::pair<int, qint64>> hiddenVolumeRoom(const std::vector<PostedFil
     const qint64 packet = facts.description.recoveryPacketSize();
     for (const int file : members.undescribed) {
         const PostedFile &posted = files[size_t(file)];
-        if (posted.first || !anyArticleFound(posted))
+        if (posted.first || !anyArticleFound(posted) || !mayHideItsKind(posted.name))
             continue;
         qint64 listed = 0;
         for (const PostedSegment &segment : posted.segments)
@@ -198,12 +205,6 @@ void allowForHiddenVolumes(SetVerdict &verdict, const std::vector<PostedFile> &f
     const SetVerdict widened = VerdictFor(verdict.needed, {verdict.available.low, verdict.available.high + blocks});
     if (widened.kind != verdict.kind)
         verdict = widened;
-}
-
-bool mayHideItsKind(const QString &name)
-{
-    const qsizetype dot = name.lastIndexOf(u'.');
-    return dot < 0 || name.size() - dot > 6 || name.startsWith(QLatin1String("file "));
 }
 
 bool namesHideItsPar2Files(const std::vector<PostedFile> &files, const Par2Set &set)
@@ -242,7 +243,7 @@ std::vector<int> worthReadingFor(const std::vector<PostedFile> &files, const Set
     for (const PairedGroup &group : members.unsettled)
         worth.insert(worth.end(), group.files.begin(), group.files.end());
     std::copy_if(members.undescribed.begin(), members.undescribed.end(), std::back_inserter(worth),
-                 [&](int file) { return LostArticles(files[size_t(file)]); });
+                 [&](int file) { return LostArticles(files[size_t(file)]) && mayHideItsKind(files[size_t(file)].name); });
     if (uncertain) {
         worth.insert(worth.end(), members.loose.begin(), members.loose.end());
         worth.insert(worth.end(), members.undescribed.begin(), members.undescribed.end());
@@ -286,11 +287,12 @@ SetVerdict withoutSets(const std::vector<PostedFile> &files, Judgement &judgemen
             verdict.search = SetVerdict::NoneNamed;
         return verdict;
     }
+    // A name with an extension such as ".rar" places its file as no par2 file.
     std::vector<int> unread;
     for (size_t file = 0; file < files.size(); ++file) {
         if (files[file].first)
             ++verdict.filesRead;
-        else
+        else if (mayHideItsKind(files[file].name))
             unread.push_back(int(file));
     }
     const double implied = std::log(double(impliedIndexSize(files)));
