@@ -202,6 +202,10 @@ public:
             longest = qMax(longest, length);
         for (const qint64 length : m_members.absentLengths)
             longest = qMax(longest, length);
+        for (const PairedGroup &group : m_members.unsettled) {
+            for (const qint64 length : group.descriptionLengths)
+                longest = qMax(longest, length);
+        }
         qint64 available = 0;
         for (const int volume : m_set.volumes)
             available += volumeBlocks(m_files[size_t(volume)], description, sliceSize, partSize, longest, assumption);
