@@ -2,6 +2,7 @@
 
 #include "FuzzCheck.h"
 #include "nzb/SubjectParsing.h"
+#include "repair/VerdictNames.h"
 
 #include <QList>
 
@@ -19,6 +20,8 @@ void readSubject(const QString &text)
     FUZZ_CHECK(subject::AnnouncedPartCount(text) >= 0);
     FUZZ_CHECK(codePoints(subject::SubjectWithoutCounter(text)) <= codePoints(text));
     FUZZ_CHECK(codePoints(subject::FileNameFromSubject(text)) <= codePoints(text));
+    // The verdict prints no line with an empty name.
+    FUZZ_CHECK(!repair::VerdictFileName(text, subject::FileNameFromSubject(text), 7).trimmed().isEmpty());
 }
 
 } // namespace

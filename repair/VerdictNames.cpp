@@ -37,7 +37,7 @@ QString VerdictFileName(const QString &subject, const QString &listName, int pos
     } else if (trimBlanks(name).isEmpty()) {
         name = bracketedName(subject);
     }
-    return trimBlanks(name).isEmpty() ? fallbackName(position) : name;
+    return name.trimmed().isEmpty() ? fallbackName(position) : name;
 }
 
 bool IsFallbackName(const QString &name, int position)
