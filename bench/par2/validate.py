@@ -209,18 +209,18 @@ class Trial:
         """Whether the data does not need the file: outside every set, named as the ignore list."""
         return post.set is None and post.posted.lower().endswith(IGNORED)
 
+    def lost_everywhere(self, listings):
+        """The byte ranges every listing of a file lost."""
+        lost = None
+        for post in listings:
+            mine = [(0, len(post.data))] if self.deleted(post) else self.missing(post)
+            lost = mine if lost is None else overlap(lost, mine)
+        return lost
+
     def something_missing(self):
         """Whether a byte the data needs is missing: a file listed twice misses a byte only when
         every listing lost it."""
-        for listings in self.listings():
-            if self.ignored(listings[0]):
-                continue
-            lost = [(0, len(listings[0].data))] if self.deleted(listings[0]) else self.missing(listings[0])
-            for post in listings[1:]:
-                lost = overlap(lost, [(0, len(post.data))] if self.deleted(post) else self.missing(post))
-            if lost:
-                return True
-        return False
+        return any(self.lost_everywhere(listings) for listings in self.listings() if not self.ignored(listings[0]))
 
     def lost_blocks(self, post):
         size = self.slice[post.set]
@@ -522,6 +522,13 @@ def repost(seed, folder):
         # only the listings the plan damages lose more
         posts = [p for p in trial.posts if plans.get((p.same or p).name, 'both') in ('both', 'second' if p.same else 'first')]
         trial.fill('set', max(1, aim(trial, rng)), posts)
+    for listings in trial.listings():   # where merging bytes would repair what par2 cannot
+        if len(listings) > 1 and listings[0].kind == 'data':
+            size = trial.slice[listings[0].set]
+            apart = set.intersection(*map(trial.lost_blocks, listings)) - {
+                b for o, n in trial.lost_everywhere(listings) for b in range(o // size, (o + n - 1) // size + 1)}
+            if apart:
+                trial.notes.append(f'{len(apart)} block(s) of {listings[0].name} lost in each listing at different bytes')
     return trial
 
 
