@@ -139,13 +139,17 @@ bool RepairCheck::planIndex(const repair::Par2Set &set)
     return true;
 }
 
-// A volume's first part: a recovery packet, then a copy of the critical packets.
+// A volume's first part: a recovery packet, then a copy of the critical packets. A volume that
+// lost none of its articles first: the copy may lie in a later part.
 void RepairCheck::planVolume(const repair::Par2Set &set)
 {
-    for (const int volume : set.volumes) {
-        if (foundSegment(volume, 1)) {
-            m_fetches.push_front({volume, 1, Purpose::Volume});
-            return;
+    const auto whole = [this](int volume) { return !repair::LostArticles(m_files[size_t(volume)]); };
+    for (const bool wholeOnly : {true, false}) {
+        for (const int volume : set.volumes) {
+            if (foundSegment(volume, 1) && (!wholeOnly || whole(volume))) {
+                m_fetches.push_front({volume, 1, Purpose::Volume});
+                return;
+            }
         }
     }
 }

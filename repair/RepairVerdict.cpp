@@ -214,9 +214,12 @@ bool namesHideItsPar2Files(const std::vector<PostedFile> &files, const Par2Set &
 }
 
 // A file whose kind no article read could tell, whose name hides it and whose size is that of
-// the set's index or of one of its volumes, is taken for a par2 file, not for data the set lacks.
-void markHiddenPar2Files(const std::vector<PostedFile> &files, const SetMembers &members, const FetchedFacts &facts, std::vector<bool> &covered)
+// the set's index, is taken for a par2 file, not for data the set lacks. One of a volume's size
+// may be either: true when there is such a file that lost articles, for the set cannot then be
+// promised anything.
+bool markHiddenPar2Files(const std::vector<PostedFile> &files, const SetMembers &members, const FetchedFacts &facts, std::vector<bool> &covered)
 {
+    bool volumeOrData = false;
     for (const int file : members.undescribed) {
         const PostedFile &posted = files[size_t(file)];
         if ((posted.first && posted.first->kindKnown) || !mayHideItsKind(posted.name))
@@ -230,9 +233,12 @@ void markHiddenPar2Files(const std::vector<PostedFile> &files, const SetMembers 
             else
                 high = middle;
         }
-        if (par2::VolumeSize(facts.description, low) <= lengths.high)
-            covered[size_t(file)] = true;
+        if (par2::VolumeSize(facts.description, low) > lengths.high)
+            continue;
+        covered[size_t(file)] = true;
+        volumeOrData = volumeOrData || (low > 0 && LostArticles(posted));
     }
+    return volumeOrData;
 }
 
 // Files whose first article would settle a pairing, or say whether a file that lost articles
@@ -321,8 +327,8 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
         const SetMembers members = MembersOf(files, set, grouping.uncovered, setFacts, claimed);
         for (const int file : members.undescribed)
             outside[size_t(file)] = true;
-        if (setFacts && setFacts->description.complete() && namesHideItsPar2Files(files, set))
-            markHiddenPar2Files(files, members, *setFacts, covered);
+        const bool volumeOrData = setFacts && setFacts->description.complete() && namesHideItsPar2Files(files, set)
+                                  && markHiddenPar2Files(files, members, *setFacts, covered);
         for (const int file : members.data)
             covered[size_t(file)] = true;
         for (const PairedGroup &group : members.unsettled) {
@@ -332,6 +338,8 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
         SetVerdict verdict = JudgeSet(files, set, members, setFacts);
         if (setFacts && setFacts->description.complete())
             allowForHiddenVolumes(verdict, files, members, *setFacts);
+        if (volumeOrData && (verdict.kind == SetVerdict::NotNeeded || verdict.kind == SetVerdict::Possible))
+            verdict = VerdictFor({verdict.needed.low, qMax(verdict.needed.high, verdict.available.high + 1)}, verdict.available);
         addUnread(judgement.worthReading, files, worthReadingFor(files, members, verdict.kind == SetVerdict::Uncertain));
         doubt(verdict, anyDoubtful(files, members.data) || anyDoubtful(files, set.volumes) || (set.index >= 0 && files[size_t(set.index)].doubtful),
               context.sampled);
