@@ -555,7 +555,8 @@ def stat_only_edge(seed, folder):
     trial.line = rng.choice([128, 256])
     if rng.random() < 0.5:
         trial.style, trial.counted = 'counter', True
-    trial.notes += [f'lines of {trial.line}'] + [f'{name} left out' for name in sorted(trial.dropped)]
+    trial.notes += [f'lines of {trial.line}'] + ['[i/n] counts every file posted'] * trial.counted \
+        + [f'{name} left out' for name in sorted(trial.dropped)]
     return trial
 
 
@@ -873,10 +874,14 @@ def compare(trial, truth, stdout, code, stat_only, shape=None):
         problems.append(f'"The NZB lists K of the N files" lines say {counted}, expected '
                         + (f'{announced}' if capped else f'none or {announced}' if announced else 'none'))
     if reported != outside:
-        posted = {p.posted: p for p in trial.posts}
-        named = [name if name not in posted or posted[name].set is None else
-                 f'{name} ({"lost " * trial.deleted(posted[name])}{posted[name].kind} {posted[name].name})'
-                 for name in sorted(reported)]
+        posted = {}
+        for post in trial.posts:
+            posted.setdefault(post.posted.lower(), []).append(post)
+
+        def what(post):
+            return f'{"lost " * trial.deleted(post)}{post.kind} {(post.same or post).name}' + ', second listing' * bool(post.same)
+        named = [name if all(p.set is None for p in posted.get(name.lower(), [])) else
+                 f'{name} ({"; ".join(map(what, posted[name.lower()]))})' for name in sorted(reported)]
         problems.append(f'"Not covered by par2" lines name {named}, expected {sorted(outside)}')
     empty = re.findall(r'^(?:Repair \(\s*\)|Not covered by par2(?: \(not needed\))?:\s*$).*', stdout, re.M)
     if empty:
