@@ -315,6 +315,7 @@ void RepairCheck::takeFirstArticle(int file, const yenc::DecodedPart &part)
     first.par2 = seen.par2;
     first.recoveryPacketSize = seen.recoveryPacketSize;
     first.kindKnown = part.begin == 1 || seen.par2;
+    first.bytesRead = part.data.size();
     posted.first = first;
     if (repair::IsFallbackName(posted.name, file + 1) && !printableName(part.name).isEmpty())
         posted.name = printableName(part.name);

@@ -213,6 +213,17 @@ bool namesHideItsPar2Files(const std::vector<PostedFile> &files, const Par2Set &
     return (set.index >= 0 && hidden(set.index)) || std::any_of(set.volumes.begin(), set.volumes.end(), hidden);
 }
 
+// Bytes of a par2 file as long as its longest packet hold the start of a packet.
+bool knownNotPar2(const PostedFile &file, const par2::SetDescription &description)
+{
+    if (!file.first)
+        return false;
+    qint64 longest = description.recoveryPacketSize();
+    for (const qint64 size : description.criticalPacketSizes)
+        longest = qMax(longest, size);
+    return file.first->kindKnown || file.first->bytesRead / 2 >= longest;
+}
+
 // A file whose kind no article read could tell, whose name hides it and whose size is that of
 // the set's index, is taken for a par2 file, not for data the set lacks. One of a volume's size
 // may be either: true when there is such a file that lost articles, for the set cannot then be
@@ -222,7 +233,7 @@ bool markHiddenPar2Files(const std::vector<PostedFile> &files, const SetMembers 
     bool volumeOrData = false;
     for (const int file : members.undescribed) {
         const PostedFile &posted = files[size_t(file)];
-        if ((posted.first && posted.first->kindKnown) || !mayHideItsKind(posted.name))
+        if (knownNotPar2(posted, facts.description) || !mayHideItsKind(posted.name))
             continue;
         const Range lengths = PossibleLengths(posted, CluesOf(facts));
         qint64 low = 0, high = qMin<qint64>(lengths.high / facts.description.recoveryPacketSize() + 1, kMostBlocks);

@@ -32,6 +32,7 @@ struct FirstArticle {
     QByteArray hash16k;   // MD5 of the file's first 16 KiB, when the article held them
     bool par2 = false;    // the article holds a PAR2 packet
     bool kindKnown = false; // it begins the file, or holds a packet: par2 or not is known
+    qint64 bytesRead = 0;   // the article's decoded bytes
     std::optional<qint64> recoveryPacketSize; // of a recovery slice packet it starts with
 };
 

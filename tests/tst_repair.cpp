@@ -189,7 +189,7 @@ private Q_SLOTS:
         QFETCH(int, filesRead);
         std::vector<PostedFile> files{posted(u"x"_s, "+-"), posted(u"y"_s, "++")};
         for (int file = 0; file < filesRead; ++file)
-            files[size_t(file)].first = FirstArticle{2000, {}, false, true, std::nullopt};
+            files[size_t(file)].first = FirstArticle{2000, {}, false, true, 0, std::nullopt};
         JudgeContext context;
         QFETCH(bool, reading);
         QFETCH(bool, budgetSpent);
