@@ -225,12 +225,10 @@ bool knownNotPar2(const PostedFile &file, const par2::SetDescription &descriptio
 }
 
 // A file whose kind no article read could tell, whose name hides it and whose size is that of
-// the set's index, is taken for a par2 file, not for data the set lacks. One of a volume's size
-// may be either: true when there is such a file that lost articles, for the set cannot then be
-// promised anything.
-bool markHiddenPar2Files(const std::vector<PostedFile> &files, const SetMembers &members, const FetchedFacts &facts, std::vector<bool> &covered)
+// the set's index or of one of its volumes, is taken for a par2 file, not for data the set
+// lacks: in a post whose par2 files hide their names, data files are those the index describes.
+void markHiddenPar2Files(const std::vector<PostedFile> &files, const SetMembers &members, const FetchedFacts &facts, std::vector<bool> &covered)
 {
-    bool volumeOrData = false;
     for (const int file : members.undescribed) {
         const PostedFile &posted = files[size_t(file)];
         if (knownNotPar2(posted, facts.description) || !mayHideItsKind(posted.name))
@@ -244,12 +242,9 @@ bool markHiddenPar2Files(const std::vector<PostedFile> &files, const SetMembers 
             else
                 high = middle;
         }
-        if (par2::VolumeSize(facts.description, low) > lengths.high)
-            continue;
-        covered[size_t(file)] = true;
-        volumeOrData = volumeOrData || (low > 0 && LostArticles(posted));
+        if (par2::VolumeSize(facts.description, low) <= lengths.high)
+            covered[size_t(file)] = true;
     }
-    return volumeOrData;
 }
 
 // Files whose first article would settle a pairing, or say whether a file that lost articles
@@ -338,8 +333,8 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
         const SetMembers members = MembersOf(files, set, grouping.uncovered, setFacts, claimed);
         for (const int file : members.undescribed)
             outside[size_t(file)] = true;
-        const bool volumeOrData = setFacts && setFacts->description.complete() && namesHideItsPar2Files(files, set)
-                                  && markHiddenPar2Files(files, members, *setFacts, covered);
+        if (setFacts && setFacts->description.complete() && namesHideItsPar2Files(files, set))
+            markHiddenPar2Files(files, members, *setFacts, covered);
         for (const int file : members.data)
             covered[size_t(file)] = true;
         for (const PairedGroup &group : members.unsettled) {
@@ -349,8 +344,6 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
         SetVerdict verdict = JudgeSet(files, set, members, setFacts);
         if (setFacts && setFacts->description.complete())
             allowForHiddenVolumes(verdict, files, members, *setFacts);
-        if (volumeOrData && (verdict.kind == SetVerdict::NotNeeded || verdict.kind == SetVerdict::Possible))
-            verdict = VerdictFor({verdict.needed.low, qMax(verdict.needed.high, verdict.available.high + 1)}, verdict.available);
         addUnread(judgement.worthReading, files, worthReadingFor(files, members, verdict.kind == SetVerdict::Uncertain));
         doubt(verdict, anyDoubtful(files, members.data) || anyDoubtful(files, set.volumes) || (set.index >= 0 && files[size_t(set.index)].doubtful),
               context.sampled);
