@@ -294,9 +294,13 @@ SetVerdict withoutSets(const std::vector<PostedFile> &files, Judgement &judgemen
     const bool namesHide = std::any_of(files.begin(), files.end(), [](const PostedFile &file) { return mayHideItsKind(file.name); });
     if ((verdict.kind == SetVerdict::NotNeeded && !namesHide) || files.size() < 2)
         return verdict;
+    // Unread, a file that lost articles may yet be covered by a par2 set whose names hide it:
+    // the download is not known to be hopeless.
     if (!context.reading) {
-        if (namesHide)
+        if (namesHide) {
             verdict.search = SetVerdict::NoneNamed;
+            judgement.notCovered.clear();
+        }
         return verdict;
     }
     // A name with an extension such as ".rar" places its file as no par2 file.

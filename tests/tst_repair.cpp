@@ -197,7 +197,8 @@ private Q_SLOTS:
         context.budgetSpent = budgetSpent;
         const Judgement judgement = Judge(files, GroupByName({u"x"_s, u"y"_s}), {}, context);
         QTEST(judgement.lines().value(0), "line");
-        QCOMPARE(judgement.lines().value(1), u"Not covered by par2: x"_s);
+        // Unread, x may be covered by par2 files whose names hide them.
+        QCOMPARE(judgement.lines().value(1), reading ? u"Not covered by par2: x"_s : QString());
     }
 
     // False headers every 16 bytes after the index of one file, each claiming the rest of 64 KiB.
