@@ -177,32 +177,31 @@ void addUnread(std::vector<int> &list, const std::vector<PostedFile> &files, con
     }
 }
 
+qint64 listedBytes(const PostedFile &file)
+{
+    qint64 bytes = 0;
+    for (const PostedSegment &segment : file.segments)
+        bytes += segment.bytes;
+    return bytes;
+}
+
 // Files not described by the index, unread, whose size leaves room for recovery blocks: volumes
 // under other names, perhaps. They widen the blocks available where that changes the verdict.
-std::vector<std::pair<int, qint64>> hiddenVolumeRoom(const std::vector<PostedFile> &files, const SetMembers &members, const FetchedFacts &facts)
+qint64 hiddenVolumeRoom(const std::vector<PostedFile> &files, const SetMembers &members, const FetchedFacts &facts)
 {
-    std::vector<std::pair<int, qint64>> room;
+    qint64 blocks = 0;
     const qint64 packet = facts.description.recoveryPacketSize();
     for (const int file : members.undescribed) {
         const PostedFile &posted = files[size_t(file)];
-        if (posted.first || !anyArticleFound(posted) || !mayHideItsKind(posted.name))
-            continue;
-        qint64 listed = 0;
-        for (const PostedSegment &segment : posted.segments)
-            listed += segment.bytes;
-        const qint64 blocks = qMin(PossibleLengths(posted, CluesOf(facts)).high, listed + 1024) / packet;
-        if (blocks > 0)
-            room.push_back({file, blocks});
+        if (!posted.first && anyArticleFound(posted) && mayHideItsKind(posted.name))
+            blocks += qMin(PossibleLengths(posted, CluesOf(facts)).high, listedBytes(posted) + 1024) / packet;
     }
-    return room;
+    return blocks;
 }
 
 void allowForHiddenVolumes(SetVerdict &verdict, const std::vector<PostedFile> &files, const SetMembers &members, const FetchedFacts &facts)
 {
-    qint64 blocks = 0;
-    for (const auto &[file, room] : hiddenVolumeRoom(files, members, facts))
-        blocks += room;
-    const SetVerdict widened = VerdictFor(verdict.needed, {verdict.available.low, verdict.available.high + blocks});
+    const SetVerdict widened = VerdictFor(verdict.needed, {verdict.available.low, verdict.available.high + hiddenVolumeRoom(files, members, facts)});
     if (widened.kind != verdict.kind)
         verdict = widened;
 }
@@ -261,14 +260,6 @@ std::vector<int> worthReadingFor(const std::vector<PostedFile> &files, const Set
         worth.insert(worth.end(), members.undescribed.begin(), members.undescribed.end());
     }
     return worth;
-}
-
-qint64 listedBytes(const PostedFile &file)
-{
-    qint64 bytes = 0;
-    for (const PostedSegment &segment : file.segments)
-        bytes += segment.bytes;
-    return bytes;
 }
 
 // About the size of a par2 index of these files, at slices of the post's article size: par2
