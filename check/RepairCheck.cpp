@@ -1,6 +1,7 @@
 #include "check/RepairCheck.h"
 
 #include "nzb/LogText.h"
+#include "repair/Listings.h"
 #include "repair/VerdictNames.h"
 #include "repair/Yenc.h"
 
@@ -32,7 +33,7 @@ RepairCheck::RepairCheck(const NzbModel &nzb, std::vector<repair::PostedFile> fi
                          QObject *parent)
     : QObject(parent)
     , m_nzb(nzb)
-    , m_files(std::move(files))
+    , m_files(repair::MergedListings(std::move(files)))
     , m_foundOn(std::move(foundOn))
     , m_fetcher(nzb.groupName().toUtf8(), servers, options, pool)
 {
@@ -46,11 +47,20 @@ RepairCheck::RepairCheck(const NzbModel &nzb, std::vector<repair::PostedFile> fi
     // Sized by the segments listed, not by the part numbers they claim. Sorted stably, so that
     // the first segment of a number is the one found.
     m_segmentsOfFile.resize(m_files.size());
+    std::vector<const repair::PostedFile *> listings;
     for (size_t file = 0; file < m_files.size(); ++file) {
-        std::vector<ListedPart> &parts = m_segmentsOfFile[file];
-        for (const repair::PostedSegment &segment : m_files[file].segments)
-            parts.push_back({segment.number, segment.segment});
-        std::stable_sort(parts.begin(), parts.end());
+        for (const repair::PostedFile *listing : repair::ListingsOf(m_files[file])) {
+            std::vector<ListedPart> &parts = m_segmentsOfFile[file].emplace_back();
+            for (const repair::PostedSegment &segment : listing->segments)
+                parts.push_back({segment.number, segment.segment});
+            std::stable_sort(parts.begin(), parts.end());
+            listings.push_back(listing);
+        }
+    }
+    const std::vector<int> groups = repair::ArticleSizeGroups(listings);
+    for (size_t file = 0, next = 0; file < m_files.size(); ++file) {
+        for (size_t listing = 0; listing < m_segmentsOfFile[file].size(); ++listing)
+            m_sizeGroupOf[{int(file), int(listing)}] = groups[next++];
     }
     m_tried.assign(m_files.size(), false);
 }
@@ -76,42 +86,51 @@ void RepairCheck::start(bool fetch)
             m_setsLeft.push_back(int(set));
     }
     if (!m_setsLeft.empty() && anyLost)
-        planPartSize();
+        planPartSizes();
     fetchNext();
 }
 
 // The server that found the article of that part, when one did.
-std::optional<qsizetype> RepairCheck::foundSegment(int file, int part) const
+std::optional<qsizetype> RepairCheck::foundSegment(int file, int part, int listing) const
 {
-    const std::vector<ListedPart> &parts = m_segmentsOfFile[size_t(file)];
+    const std::vector<ListedPart> &parts = m_segmentsOfFile[size_t(file)][size_t(listing)];
     const auto listed = std::lower_bound(parts.begin(), parts.end(), ListedPart{part, -1});
     if (listed == parts.end() || listed->number != part || m_foundOn[size_t(listed->segment)] < 0)
         return std::nullopt;
     return listed->segment;
 }
 
-// Posting tools cut a whole post into articles of one size: the first part of any file of more
-// than one part tells it.
-void RepairCheck::planPartSize()
+// Posting tools cut a post into articles of one size, though a refill or a repost may use
+// another: an article of each size tells it, the first of a file of more than one part best.
+// The first size costs nothing; the others come out of the reading budget.
+void RepairCheck::planPartSizes()
 {
-    std::optional<Fetch> later;
-    for (size_t file = 0; file < m_files.size(); ++file) {
-        if (m_files[file].partCount() <= 1)
+    std::map<int, Fetch> chosen; // per size group
+    for (const auto &[listing, group] : m_sizeGroupOf) {
+        const auto [file, copy] = listing;
+        const auto found = chosen.find(group);
+        if (group < 0 || (found != chosen.end() && found->second.part == 1))
             continue;
-        for (const ListedPart &listed : m_segmentsOfFile[file]) {
-            if (!foundSegment(int(file), listed.number))
-                continue;
-            if (listed.number == 1) {
-                m_fetches.push_back({int(file), 1, Purpose::PartSize});
-                return;
+        for (const ListedPart &listed : m_segmentsOfFile[size_t(file)][size_t(copy)]) {
+            if (foundSegment(file, listed.number, copy)) {
+                if (found == chosen.end() || listed.number == 1)
+                    chosen.insert_or_assign(group, Fetch{file, listed.number, Purpose::PartSize, copy});
+                break;
             }
-            if (!later)
-                later = Fetch{int(file), listed.number, Purpose::PartSize};
-            break;
         }
     }
-    if (later)
-        m_fetches.push_back(*later);
+    std::map<int, int> listingsOfGroup;
+    for (const auto &[listing, group] : m_sizeGroupOf)
+        ++listingsOfGroup[group];
+    int free = -1; // the size most listings have
+    for (const auto &[group, fetch] : chosen) {
+        if (free < 0 || listingsOfGroup[group] >= listingsOfGroup[free])
+            free = group;
+    }
+    for (auto &[group, fetch] : chosen) {
+        fetch.budgeted = group != free;
+        m_fetches.push_back(fetch);
+    }
 }
 
 void RepairCheck::planSet(int set)
@@ -172,7 +191,12 @@ void RepairCheck::fetchNext()
         }
     }
     const Fetch &fetch = m_fetches.front();
-    const qsizetype segment = *foundSegment(fetch.file, fetch.part);
+    const qsizetype segment = *foundSegment(fetch.file, fetch.part, fetch.listing);
+    if (fetch.budgeted && !m_searching && !spendBudget(segment)) {
+        m_fetches.pop_front(); // another article size stays estimated
+        fetchNext();
+        return;
+    }
     if (m_searching && !spendBudget(segment)) {
         m_budgetSpent = true;
         m_fetches.clear();
@@ -211,12 +235,8 @@ void RepairCheck::bodyArrived(QByteArray body)
         return;
     }
     m_fetches.pop_front();
-    // Part k begins at (k - 1) × P; any part but the last is P long.
-    if (part.multipart && fetch.part >= 2 && (part.begin - 1) % (fetch.part - 1) == 0)
-        m_partSize = (part.begin - 1) / (fetch.part - 1);
-    else if (part.multipart && fetch.part < m_files[size_t(fetch.file)].partCount())
-        m_partSize = part.data.size();
-    m_articleBytes += m_nzb.segments()[size_t(*foundSegment(fetch.file, fetch.part))].bytes;
+    takePartSize(fetch, part);
+    m_articleBytes += m_nzb.segments()[size_t(*foundSegment(fetch.file, fetch.part, fetch.listing))].bytes;
     m_decodedBytes += part.data.size();
     if (fetch.purpose == Purpose::FirstArticle)
         takeFirstArticle(fetch.file, part);
@@ -249,6 +269,31 @@ void RepairCheck::fetchFailed(const QString &reason)
     fetchNext();
 }
 
+repair::PostedFile &RepairCheck::listing(int file, int listing)
+{
+    return listing == 0 ? m_files[size_t(file)] : m_files[size_t(file)].copies[size_t(listing - 1)];
+}
+
+// Part k begins at (k - 1) × P; any part but the last is P long. P holds for every listing
+// whose articles are of that listing's size.
+void RepairCheck::takePartSize(const Fetch &fetch, const yenc::DecodedPart &part)
+{
+    std::optional<qint64> partSize;
+    if (part.multipart && fetch.part >= 2 && (part.begin - 1) % (fetch.part - 1) == 0)
+        partSize = (part.begin - 1) / (fetch.part - 1);
+    else if (part.multipart && fetch.part < listing(fetch.file, fetch.listing).partCount())
+        partSize = part.data.size();
+    const int group = m_sizeGroupOf[{fetch.file, fetch.listing}];
+    if (!partSize || group < 0)
+        return;
+    if (!m_partSize)
+        m_partSize = partSize;
+    for (const auto &[other, otherGroup] : m_sizeGroupOf) {
+        if (otherGroup == group && !listing(other.first, other.second).partSize)
+            listing(other.first, other.second).partSize = partSize;
+    }
+}
+
 void RepairCheck::judge()
 {
     for (size_t set = 0; set < m_grouping.sets.size() && m_decodedBytes > 0; ++set) {
@@ -277,9 +322,10 @@ bool RepairCheck::planFirstArticles(const std::vector<int> &files)
     int planned = 0;
     for (const int file : files) {
         // The first article begins the file; where it is lost, another still tells its size and kind.
-        const auto listed = std::find_if(m_segmentsOfFile[size_t(file)].begin(), m_segmentsOfFile[size_t(file)].end(),
+        const std::vector<ListedPart> &parts = m_segmentsOfFile[size_t(file)].front();
+        const auto listed = std::find_if(parts.begin(), parts.end(),
                                          [&](const ListedPart &part) { return foundSegment(file, part.number).has_value(); });
-        if (m_tried[size_t(file)] || listed == m_segmentsOfFile[size_t(file)].end())
+        if (m_tried[size_t(file)] || listed == parts.end())
             continue;
         if (m_extraArticles + planned >= kExtraArticles) {
             m_budgetSpent = true;

@@ -44,12 +44,14 @@ private:
         int file;       // position in the posted files
         int part;       // part number
         Purpose purpose;
+        int listing = 0;       // of the file: 0 its own, 1 on its copies
+        bool budgeted = false; // paid for from the reading budget
     };
 
     void planSet(int set);
     bool planIndex(const repair::Par2Set &set);
     void planVolume(const repair::Par2Set &set);
-    void planPartSize();
+    void planPartSizes();
     void fetchNext();
     void readDescription();
     void bodyArrived(QByteArray body);
@@ -60,12 +62,16 @@ private:
     void takeFirstArticle(int file, const yenc::DecodedPart &part);
     void placePar2File(int file, const QByteArray &start);
     int setOf(const QByteArray &setId, int file);
-    std::optional<qsizetype> foundSegment(int file, int part) const;
+    std::optional<qsizetype> foundSegment(int file, int part, int listing = 0) const;
+    repair::PostedFile &listing(int file, int listing);
+    void takePartSize(const Fetch &fetch, const yenc::DecodedPart &part);
 
     const NzbModel &m_nzb;
     std::vector<repair::PostedFile> m_files;
     const std::vector<int> m_foundOn;
-    std::vector<std::vector<ListedPart>> m_segmentsOfFile; // per posted file, by part number
+    // Per posted file, per listing (its own, then its copies'), by part number.
+    std::vector<std::vector<std::vector<ListedPart>>> m_segmentsOfFile;
+    std::map<std::pair<int, int>, int> m_sizeGroupOf; // per (file, listing): listings of one article size share it
     ArticleFetcher m_fetcher;
 
     repair::Grouping m_grouping;

@@ -1,5 +1,7 @@
 #include "repair/FileMatching.h"
 
+#include "repair/Listings.h"
+
 #include <QHash>
 
 #include <algorithm>
@@ -75,11 +77,15 @@ Range PossibleLengths(const PostedFile &file, const SizeClues &clues)
     const int parts = file.partCount();
     const qint64 lastBytes = listedBytes(file, parts);
     const Range last = lastBytes > 0 ? decodedBounds(lastBytes, 1, clues) : Range{1, kAny};
+    // The post's article size holds for a file cut at it; a refill may be cut at another.
+    std::optional<qint64> partSize = file.partSize;
+    if (!partSize && clues.partSize && MayBeCutAt(FullPartBytes(file), *clues.partSize))
+        partSize = clues.partSize;
     if (parts <= 1)
-        return intersected({1, clues.partSize.value_or(kAny)}, last);
-    if (clues.partSize) {
-        const qint64 before = (parts - 1) * *clues.partSize;
-        return intersected({before + 1, before + *clues.partSize}, {before + last.low, last.high > kAny - before ? kAny : before + last.high});
+        return intersected({1, partSize.value_or(kAny)}, last);
+    if (partSize) {
+        const qint64 before = (parts - 1) * *partSize;
+        return intersected({before + 1, before + *partSize}, {before + last.low, last.high > kAny - before ? kAny : before + last.high});
     }
     qint64 total = 0;
     for (const PostedSegment &segment : file.segments) {

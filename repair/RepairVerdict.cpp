@@ -1,6 +1,7 @@
 #include "repair/RepairVerdict.h"
 
 #include "repair/FileMatching.h"
+#include "repair/Listings.h"
 #include "repair/SetEvaluation.h"
 
 #include <algorithm>
@@ -61,11 +62,6 @@ std::vector<Range> PostedFile::missingParts() const
     return JoinedRanges(std::move(parts));
 }
 
-bool LostArticles(const PostedFile &file)
-{
-    return !file.missingParts().empty();
-}
-
 QString SetVerdict::line() const
 {
     const QString repair = setName.isEmpty() ? QStringLiteral("Repair: ") : QLatin1String("Repair (") + setName + QLatin1String("): ");
@@ -106,7 +102,7 @@ QStringList Judgement::lines() const
 
 bool Judgement::nothingLost() const
 {
-    return notCovered.isEmpty() && notNeeded.isEmpty()
+    return !neededLost && notCovered.isEmpty()
            && std::all_of(verdicts.begin(), verdicts.end(), [](const SetVerdict &verdict) { return verdict.kind == SetVerdict::NotNeeded; });
 }
 
@@ -347,8 +343,12 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
         judgement.verdicts.push_back(verdict);
     }
     for (size_t file = 0; file < files.size(); ++file) {
-        if (outside[file] && !covered[file] && LostArticles(files[file]))
-            (context.ignore.matches(files[file].name) ? judgement.notNeeded : judgement.notCovered) << files[file].name;
+        if (!LostArticles(files[file]))
+            continue;
+        const bool notNeeded = outside[file] && !covered[file] && context.ignore.matches(files[file].name);
+        judgement.neededLost = judgement.neededLost || !notNeeded;
+        if (outside[file] && !covered[file])
+            (notNeeded ? judgement.notNeeded : judgement.notCovered) << files[file].name;
     }
     if (grouping.sets.empty()) {
         judgement.verdicts.push_back(withoutSets(files, judgement, context));

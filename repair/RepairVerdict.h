@@ -42,6 +42,9 @@ struct PostedFile {
     std::vector<PostedSegment> segments;
     bool doubtful = false; // some article was found by a server whose sampled body failed
     std::optional<FirstArticle> first = std::nullopt;
+    std::optional<qint64> partSize = std::nullopt; // decoded bytes per article, read off an article of its size
+    // Other listings of the same file (a repost an indexer merged): each a source of its bytes.
+    std::vector<PostedFile> copies = {};
 
     int partCount() const;
     // Part numbers the servers lack, and those announced but not listed, as sorted ranges that
@@ -87,7 +90,9 @@ struct Judgement {
     // The verdict lines, then a "Not covered by par2: " line per file not covered, then a
     // "Not covered by par2 (not needed): " line per file not needed.
     QStringList lines() const;
-    // No data article of any file is missing, none outside a set either.
+    bool neededLost = false; // bytes of a file the download needs are missing
+    // Nothing the data needs is missing: every verdict is "not needed", and every file outside
+    // a set is whole or one the download does without.
     bool nothingLost() const;
     // The data will be complete: every verdict is "not needed" or "possible", and no file
     // outside a set lost articles but those not needed.
@@ -117,7 +122,8 @@ struct JudgeContext {
 Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping,
                 const std::map<int, FetchedFacts> &facts, const JudgeContext &context = {});
 
-// Some article of the files is missing on the servers or not listed.
+// Some bytes of the file are missing: in each of its listings, an article the servers lack or
+// the NZB does not list held them.
 bool LostArticles(const PostedFile &file);
 
 } // namespace repair

@@ -1,6 +1,9 @@
 #include "repair/SetEvaluation.h"
 
+#include "repair/Listings.h"
+
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <numeric>
 
@@ -20,10 +23,6 @@ struct Assumption {
     bool inclusiveEnd = false; // of a "-" volume name, while the critical packets are guessed
 };
 
-struct Span {
-    qint64 offset;
-    qint64 length;
-};
 
 
 qint64 decodedSize(qint64 bytes, double ratio) { return qint64(double(bytes) / ratio); }
@@ -42,15 +41,6 @@ qint64 estimatedLength(const PostedFile &file, qint64 partSize, double ratio)
                       : (parts - 1) * partSize + last;
 }
 
-// A file of `parts` parts and `length` bytes was cut into parts of one size within these bounds.
-qint64 fittingPartSize(qint64 length, int parts, qint64 partSize)
-{
-    if (parts <= 1)
-        return qMax<qint64>(length, 1);
-    return std::clamp(partSize, CeilDiv(length, parts), qMax<qint64>((length - 1) / (parts - 1), 1));
-}
-
-
 // The numbers the ranges cover, each once.
 qint64 coveredCount(std::vector<Range> ranges)
 {
@@ -58,19 +48,6 @@ qint64 coveredCount(std::vector<Range> ranges)
     for (const Range &range : JoinedRanges(std::move(ranges)))
         count += range.high - range.low + 1;
     return count;
-}
-
-std::vector<Span> missingSpans(const PostedFile &file, qint64 length, qint64 partSize)
-{
-    std::vector<Span> spans;
-    for (const Range &parts : file.missingParts()) {
-        const qint64 offset = (parts.low - 1) * partSize;
-        if (offset >= length)
-            continue;
-        const qint64 end = partSize > 0 && parts.high > (length - 1) / partSize ? length : parts.high * partSize;
-        spans.push_back({offset, end - offset});
-    }
-    return spans;
 }
 
 qint64 damagedBlocks(const std::vector<Span> &spans, qint64 sliceSize)
@@ -177,22 +154,18 @@ public:
     // X and M under one assumption.
     std::pair<qint64, qint64> evaluate(const Assumption &assumption) const
     {
-        qint64 partSize = postPartSize(assumption.ratio);
-        std::vector<qint64> lengths = fileLengths(partSize, assumption.ratio);
-        qint64 sliceSize = this->sliceSize(partSize, lengths, assumption.ratio, assumption.inclusiveEnd);
-        if (!(m_facts && m_facts->partSize)) {
-            const qint64 snappedSize = snapped(partSize, sliceSize);
-            if (std::exchange(partSize, snappedSize) != snappedSize)
-                lengths = fileLengths(partSize, assumption.ratio);
-        } else if (!sliceKnown()) {
+        const double ratio = assumption.ratio;
+        qint64 partSize = postPartSize(ratio);
+        qint64 sliceSize = this->sliceSize(partSize, fileLengths(partSize, 0, ratio), ratio, assumption.inclusiveEnd);
+        if (!postPartSizeKnown())
+            partSize = snapped(partSize, sliceSize);
+        else if (!sliceKnown())
             sliceSize = qMax<qint64>(snapped(sliceSize, partSize) / 4 * 4, 4);
-        }
+        const std::vector<qint64> lengths = fileLengths(partSize, sliceSize, ratio);
+        const auto partSizeFor = [&](const PostedFile &listing) { return partSizeOf(listing, partSize, sliceSize, ratio); };
         qint64 needed = 0;
-        for (size_t i = 0; i < m_members.data.size(); ++i) {
-            const PostedFile &file = m_files[size_t(m_members.data[i])];
-            const qint64 size = fittingPartSize(lengths[i], file.partCount(), partSize);
-            needed += damagedBlocks(missingSpans(file, lengths[i], size), sliceSize);
-        }
+        for (size_t i = 0; i < m_members.data.size(); ++i)
+            needed += coveredCount(LostInEvery(m_files[size_t(m_members.data[i])], lengths[i], sliceSize, partSizeFor));
         for (const qint64 length : m_members.absentLengths)
             needed += CeilDiv(length, sliceSize);
         const par2::SetDescription description = knownCritical() ? m_facts->description
@@ -208,7 +181,7 @@ public:
         }
         qint64 available = 0;
         for (const int volume : m_set.volumes)
-            available += volumeBlocks(m_files[size_t(volume)], description, sliceSize, partSize, longest, assumption);
+            available += volumeBlocks(m_files[size_t(volume)], description, sliceSize, partSizeFor, longest, assumption);
         return {needed, available};
     }
 
@@ -217,16 +190,23 @@ public:
     {
         if (!knownCritical() || !m_facts->description.madeByPar2cmdline())
             return false;
-        if (!m_facts->partSize)
-            return std::all_of(m_files.begin(), m_files.end(), [](const PostedFile &file) { return file.partCount() <= 1; });
+        const auto measured = [this](const PostedFile &listing, qint64 length) {
+            const std::optional<qint64> partSize = measuredPartSize(listing);
+            return listing.partCount() <= 1 || (partSize && (length < 0 || FittingPartSize(length, listing.partCount(), *partSize) == *partSize));
+        };
         for (size_t i = 0; i < m_members.data.size(); ++i) {
-            const PostedFile &file = m_files[size_t(m_members.data[i])];
-            if (fittingPartSize(m_members.lengths[i], file.partCount(), *m_facts->partSize) != *m_facts->partSize
-                && file.partCount() > 1)
-                return false;
+            for (const PostedFile *listing : ListingsOf(m_files[size_t(m_members.data[i])])) {
+                if (!measured(*listing, m_members.lengths[i]))
+                    return false;
+            }
         }
-        return std::all_of(m_set.volumes.begin(), m_set.volumes.end(),
-                           [this](int volume) { return nameOf(volume).blocks.has_value(); });
+        for (const int volume : m_set.volumes) {
+            for (const PostedFile *listing : ListingsOf(m_files[size_t(volume)])) {
+                if (!measured(*listing, -1) || !nameOf(volume).blocks)
+                    return false;
+            }
+        }
+        return true;
     }
 
     // The "-" names' convention, where the names tell it: the next volume starts at the end of
@@ -262,8 +242,9 @@ public:
             return std::nullopt;
         const double ratio = Assumption{}.ratio;
         const qint64 partSize = postPartSize(ratio);
-        const std::vector<qint64> lengths = fileLengths(partSize, ratio);
-        const qint64 actual = estimatedLength(m_files[size_t(m_set.index)], partSize, ratio);
+        const std::vector<qint64> lengths = fileLengths(partSize, 0, ratio);
+        const PostedFile &index = m_files[size_t(m_set.index)];
+        const qint64 actual = estimatedLength(index, partSizeOf(index, partSize, 0, ratio), ratio);
         const auto misfit = [&](bool inclusive) {
             const par2::SetDescription guess =
                 estimatedDescription(sliceSize(partSize, lengths, ratio, inclusive), m_files, m_members, lengths);
@@ -315,21 +296,44 @@ private:
     }
     bool sliceKnown() const { return knownCritical() || (m_facts && m_facts->description.firstRecoverySliceSize); }
 
-    std::vector<qint64> fileLengths(qint64 partSize, double ratio) const
+    std::vector<qint64> fileLengths(qint64 partSize, qint64 sliceSize, double ratio) const
     {
         std::vector<qint64> lengths;
         for (size_t i = 0; i < m_members.data.size(); ++i) {
             const PostedFile &file = m_files[size_t(m_members.data[i])];
-            lengths.push_back(m_members.lengths[i] >= 0 ? m_members.lengths[i] : estimatedLength(file, partSize, ratio));
+            lengths.push_back(m_members.lengths[i] >= 0 ? m_members.lengths[i]
+                                                        : estimatedLength(file, partSizeOf(file, partSize, sliceSize, ratio), ratio));
         }
         return lengths;
     }
 
+    // The article size read off an article, where it applies to this post's largest articles.
+    bool postPartSizeKnown() const { return m_facts && m_facts->partSize && MayBeCutAt(m_largestSegmentBytes, *m_facts->partSize); }
+
     qint64 postPartSize(double ratio) const
     {
-        if (m_facts && m_facts->partSize)
+        if (postPartSizeKnown())
             return *m_facts->partSize;
         return qMax<qint64>(decodedSize(m_largestSegmentBytes, ratio), 1);
+    }
+
+    // Read off an article of the listing or of one of its size.
+    std::optional<qint64> measuredPartSize(const PostedFile &listing) const
+    {
+        if (listing.partSize)
+            return listing.partSize;
+        if (m_facts && m_facts->partSize && MayBeCutAt(FullPartBytes(listing), *m_facts->partSize))
+            return m_facts->partSize;
+        return std::nullopt;
+    }
+
+    // A listing cut at the post's article size has the post's; one cut at another, its own.
+    qint64 partSizeOf(const PostedFile &listing, qint64 postPartSize, qint64 sliceSize, double ratio) const
+    {
+        const qint64 own = FullPartBytes(listing);
+        if (listing.partSize || (own > 0 && !SameArticleSize(own, m_largestSegmentBytes)))
+            return measuredPartSize(listing).value_or(snapped(qMax<qint64>(decodedSize(own, ratio), 1), sliceSize));
+        return postPartSize;
     }
 
     qint64 sliceSize(qint64 partSize, const std::vector<qint64> &lengths, double ratio, bool inclusiveEnd) const
@@ -351,7 +355,7 @@ private:
         }
         if (!largest)
             return qMax<qint64>(partSize, 4);
-        const qint64 size = estimatedLength(*largest, partSize, ratio);
+        const qint64 size = estimatedLength(*largest, partSizeOf(*largest, partSize, 0, ratio), ratio);
         qint64 slice = qMax<qint64>(size / blocks - kRecoveryPacketOverhead, 4);
         for (int round = 0; round < 2; ++round) {
             const par2::SetDescription critical = estimatedDescription(slice, m_files, m_members, lengths);
@@ -362,28 +366,33 @@ private:
     }
 
     qint64 volumeBlocks(const PostedFile &volume, const par2::SetDescription &description, qint64 sliceSize,
-                        qint64 partSize, qint64 longestLength, const Assumption &assumption) const
+                        const std::function<qint64(const PostedFile &)> &partSizeFor, qint64 longestLength,
+                        const Assumption &assumption) const
     {
         const VolumeName name = nameOf(int(&volume - m_files.data()));
-        const qint64 decoded = estimatedLength(volume, partSize, assumption.ratio);
+        const qint64 decoded = estimatedLength(volume, partSizeFor(volume), assumption.ratio);
         const qint64 blocks = name.blocks ? *name.blocks : dashVolumeBlocks(name, description, decoded, !knownCritical(), assumption.inclusiveEnd);
         const qint64 length = par2::VolumeSize(description, blocks);
-        const std::vector<Span> spans = missingSpans(volume, length, volume.partCount() > 1 ? partSize : length);
-        if (spans.empty())
-            return blocks;
         // Where every file is shorter than a slice, a recovery slice ends in zeros, and a volume
         // downloaded with zeros for its missing articles keeps a packet damaged only there.
         const qint64 reach = par2::Saturated(__int128(qMin(sliceSize, longestLength)) + kRecoveryPacketOverhead);
-        // A span damages the packets that begin before its end and reach past its start.
         const PacketOffsets offsets(description, blocks, assumption.layout);
-        std::vector<Range> damaged;
-        for (const Span &span : spans) {
-            const qint64 first = offsets.countBefore(span.offset - reach + 1);
-            const qint64 end = offsets.countBefore(span.offset + span.length);
-            if (first < end)
-                damaged.push_back({first, end - 1});
+        // A packet is lost when every listing lost some of it.
+        std::optional<std::vector<Range>> lost;
+        for (const PostedFile *listing : ListingsOf(volume)) {
+            const qint64 partSize = listing->partCount() > 1 ? partSizeFor(*listing) : length;
+            // A span damages the packets that begin before its end and reach past its start.
+            std::vector<Range> damaged;
+            for (const Span &span : LostSpans(*listing, length, partSize)) {
+                const qint64 first = offsets.countBefore(span.offset - reach + 1);
+                const qint64 end = offsets.countBefore(span.offset + span.length);
+                if (first < end)
+                    damaged.push_back({first, end - 1});
+            }
+            damaged = JoinedRanges(std::move(damaged));
+            lost = lost ? CommonRanges(*lost, damaged) : std::move(damaged);
         }
-        return blocks - coveredCount(std::move(damaged));
+        return blocks - coveredCount(std::move(*lost));
     }
 
     const std::vector<PostedFile> &m_files;
@@ -410,7 +419,7 @@ Range unsettledNeeded(const std::vector<PostedFile> &files, const SetMembers &me
             const PostedFile &file = files[size_t(group.files[i])];
             qint64 low = std::numeric_limits<qint64>::max(), high = 0;
             for (const qint64 length : group.lengths[i]) {
-                const qint64 blocks = damagedBlocks(missingSpans(file, length, fittingPartSize(length, file.partCount(), partSize)), sliceSize);
+                const qint64 blocks = damagedBlocks(LostSpans(file, length, FittingPartSize(length, file.partCount(), file.partSize.value_or(partSize))), sliceSize);
                 low = qMin(low, blocks);
                 high = qMax(high, blocks);
             }
@@ -456,6 +465,13 @@ std::vector<Range> JoinedRanges(std::vector<Range> ranges)
             result.push_back(range);
     }
     return result;
+}
+
+qint64 FittingPartSize(qint64 length, int parts, qint64 partSize)
+{
+    if (parts <= 1)
+        return qMax<qint64>(length, 1);
+    return std::clamp(partSize, CeilDiv(length, parts), qMax<qint64>((length - 1) / (parts - 1), 1));
 }
 
 qint64 LargestSegmentBytes(const PostedFile &file)

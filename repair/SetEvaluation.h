@@ -19,6 +19,10 @@ std::vector<Range> JoinedRanges(std::vector<Range> ranges);
 
 qint64 LargestSegmentBytes(const PostedFile &file);
 
+// A file of `parts` parts and `length` bytes was cut into parts of one size within these
+// bounds: the nearest to `partSize` of them.
+qint64 FittingPartSize(qint64 length, int parts, qint64 partSize);
+
 // The kind a set's blocks make its verdict.
 SetVerdict VerdictFor(const Range &needed, const Range &available);
 

@@ -83,7 +83,7 @@ private Q_SLOTS:
                 std::vector<Srv> servers{{.rules = {"STAT <a1@x>=430 no", "STAT <a4@x>=" + refusal, "STAT <b=" + refusal}}};
                 if (backup)
                     servers.push_back({});
-                QTest::newRow(qPrintable(refusal.left(3) + (backup ? " then a backup" : " alone"))) << Dialogue{servers, {{4, ids(4, "a")}, {2, ids(2, "b")}}};
+                QTest::newRow(qPrintable(refusal.left(3) + (backup ? " then a backup" : " alone"))) << Dialogue{servers, {{4, ids(4, "a"), "a.rar"}, {2, ids(2, "b"), "b.rar"}}};
             }
         }
         const QList<QByteArray> unsafe{"two words@x", "in&#13;jected@x", "a&gt;b@x", QByteArray(249, 'l'), "tab&#9;@x", "\xC3\xA9@x"};
@@ -100,7 +100,7 @@ private Q_SLOTS:
         // Servers whose STAT says "223 " for bodies they lack: the sampled bodies show it; a later
         // server that has the body whole keeps the article, else it is gone.
         const QByteArray yenc = "222 0 $\n=ybegin line=128 size=3 name=x\n\x8b\x8c\x8d\n=yend size=3 crc32=352441c2\n.";
-        const QList<FileSpec> two{{2, ids(2, "a")}, {2, ids(2, "b")}};
+        const QList<FileSpec> two{{2, ids(2, "a"), "a.rar"}, {2, ids(2, "b"), "b.rar"}};
         QTest::newRow("sample: bodies whole") << Dialogue{{{.rules = {"BODY=" + yenc}}}, two, "alt.test", {}, 1, false, 3};
         QTest::newRow("sample: a body refused") << Dialogue{{{.rules = {"BODY <b1@x>=430 no", "BODY=" + yenc}}}, two, "alt.test", {}, 1, false, 3};
         QTest::newRow("sample: a CRC wrong, a later server whole") << Dialogue{{{.rules = {"BODY <b1@x>=" + QByteArray(yenc).replace("352441c2", "1"), "BODY=" + yenc}},
