@@ -1,6 +1,7 @@
 #include "check/RepairCheck.h"
 
 #include "nzb/LogText.h"
+#include "nzb/SubjectParsing.h"
 #include "repair/Listings.h"
 #include "repair/VerdictNames.h"
 #include "repair/Yenc.h"
@@ -305,6 +306,9 @@ void RepairCheck::judge()
     context.sampled = m_sampled;
     context.reading = m_fetch;
     context.budgetSpent = m_budgetSpent;
+    context.filesListed = m_nzb.itemCount();
+    for (int item = 1; item <= m_nzb.itemCount(); ++item)
+        context.filesAnnounced = qMax(context.filesAnnounced, subject::AnnouncedFileCount(m_nzb.item(item).subject));
     const repair::Judgement judgement = repair::Judge(m_files, m_grouping, m_facts, context);
     if (m_fetch && planFirstArticles(judgement.worthReading)) {
         fetchNext();

@@ -2,6 +2,8 @@
 
 #include "nzb/Blanks.h"
 
+#include <QRegularExpression>
+
 #include <limits>
 
 namespace subject {
@@ -46,6 +48,17 @@ int AnnouncedPartCount(const QString &subject)
             return 0;
     }
     return static_cast<int>(value);
+}
+
+int AnnouncedFileCount(const QString &subject)
+{
+    static const QRegularExpression counter(QStringLiteral(R"(\[\s*(\d{1,9})\s*/\s*(\d{1,9})\s*\])"));
+    const qsizetype quote = subject.indexOf(u'"');
+    const QRegularExpressionMatch match = counter.match(quote < 0 ? QStringView(subject) : QStringView(subject).first(quote));
+    if (!match.hasMatch())
+        return 0;
+    const int position = match.capturedView(1).toInt(), count = match.capturedView(2).toInt();
+    return position >= 1 && position <= count ? count : 0;
 }
 
 QString SubjectWithoutCounter(const QString &subject)

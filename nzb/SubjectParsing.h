@@ -10,6 +10,10 @@ namespace subject {
 // The part count of the trailing "(i/n)" counter, 0 when there is none.
 int AnnouncedPartCount(const QString &subject);
 
+// The file count N of the first "[i/N]" counter, as in "[3/9] - ..." or "[tag]-[NAME]-[3/9] -
+// ...", before the quoted name if any; 0 when there is none or i is not within 1 to N.
+int AnnouncedFileCount(const QString &subject);
+
 // The subject cut before its last "(", dropping that "(" and the character before it.
 QString SubjectWithoutCounter(const QString &subject);
 

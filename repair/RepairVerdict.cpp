@@ -93,6 +93,8 @@ QStringList Judgement::lines() const
     QStringList lines;
     for (const SetVerdict &verdict : verdicts)
         lines << verdict.line();
+    if (fileCount.announced > fileCount.listed)
+        lines << QStringLiteral("The NZB lists %1 of the %2 files its subjects announce.").arg(fileCount.listed).arg(fileCount.announced);
     for (const QString &name : notCovered)
         lines << kNotCovered + name;
     for (const QString &name : notNeeded)
@@ -307,6 +309,16 @@ SetVerdict withoutSets(const std::vector<PostedFile> &files, Judgement &judgemen
     return verdict;
 }
 
+// Unread, an index cannot tell what files the NZB lacks: they may need more blocks than the
+// set has.
+void withoutUnlistedFiles(SetVerdict &verdict)
+{
+    if (verdict.kind == SetVerdict::NotPossible || verdict.kind == SetVerdict::Unknown || verdict.statWrong.failed > 0)
+        return;
+    verdict.needed.high = qMax(verdict.needed.high, verdict.available.high + 1);
+    verdict.kind = SetVerdict::Uncertain;
+}
+
 } // namespace
 
 Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, const std::map<int, FetchedFacts> &facts,
@@ -349,6 +361,11 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
         judgement.neededLost = judgement.neededLost || !notNeeded;
         if (outside[file] && !covered[file])
             (notNeeded ? judgement.notNeeded : judgement.notCovered) << files[file].name;
+    }
+    judgement.fileCount = {context.filesListed, context.filesAnnounced};
+    if (!context.reading && context.filesAnnounced > context.filesListed) {
+        for (SetVerdict &verdict : judgement.verdicts)
+            withoutUnlistedFiles(verdict);
     }
     if (grouping.sets.empty()) {
         judgement.verdicts.push_back(withoutSets(files, judgement, context));

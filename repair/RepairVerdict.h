@@ -87,10 +87,16 @@ struct Judgement {
     // Files whose first article, read, could narrow a verdict: most useful first.
     std::vector<int> worthReading;
 
-    // The verdict lines, then a "Not covered by par2: " line per file not covered, then a
-    // "Not covered by par2 (not needed): " line per file not needed.
+    // The verdict lines, a line on files the subjects announce and the NZB lacks, then a "Not
+    // covered by par2: " line per file not covered, then a "Not covered by par2 (not needed): "
+    // line per file not needed.
     QStringList lines() const;
     bool neededLost = false; // bytes of a file the download needs are missing
+    // The NZB's file elements, and how many files the subjects' [i/N] counters announce.
+    struct {
+        int listed = 0;
+        int announced = 0;
+    } fileCount;
     // Nothing the data needs is missing: every verdict is "not needed", and every file outside
     // a set is whole or one the download does without.
     bool nothingLost() const;
@@ -115,6 +121,8 @@ struct JudgeContext {
     IgnoreList ignore = IgnoreList::inEffect();
     bool reading = true;      // articles could be read (not with --stat-only)
     bool budgetSpent = false; // the reading for hidden names stopped at its budget
+    int filesListed = 0;      // the NZB's file elements, a file listed twice counted twice
+    int filesAnnounced = 0;   // by the subjects' [i/N] counters; 0: none
 };
 
 // `facts` is keyed by the set's position in `grouping.sets`. A set that holds a doubtful file is

@@ -16,20 +16,32 @@ using par2::kRecoveryPacketOverhead;
 // each guess below is tried, and M becomes the range they give.
 enum class Layout { Interleaved, CriticalFirst, CriticalLast };
 
+// NZB bytes of an article: its headers, then ratio × its decoded bytes.
+struct Encoding {
+    double ratio = 1.03;
+    qint64 headers = 0;
+};
+constexpr double kLeastRatio = 1.00;
+constexpr double kMostRatio = 1.06;
+constexpr qint64 kMostHeaderBytes = 1024;
+
 // One consistent guess of what neither the index nor a data article told.
 struct Assumption {
-    double ratio = 1.03; // NZB bytes per decoded byte
+    Encoding encoding;
     Layout layout = Layout::Interleaved;
     bool inclusiveEnd = false; // of a "-" volume name, while the critical packets are guessed
 };
 
 
 
-qint64 decodedSize(qint64 bytes, double ratio) { return qint64(double(bytes) / ratio); }
+qint64 decodedSize(qint64 bytes, Encoding encoding)
+{
+    return qint64(double(qMax<qint64>(bytes - encoding.headers, 1)) / encoding.ratio);
+}
 
 
 // The file's length: the index's, else its articles' sizes read as decoded bytes.
-qint64 estimatedLength(const PostedFile &file, qint64 partSize, double ratio)
+qint64 estimatedLength(const PostedFile &file, qint64 partSize, Encoding ratio)
 {
     const int parts = file.partCount();
     qint64 last = partSize;
@@ -154,7 +166,7 @@ public:
     // X and M under one assumption.
     std::pair<qint64, qint64> evaluate(const Assumption &assumption) const
     {
-        const double ratio = assumption.ratio;
+        const Encoding ratio = assumption.encoding;
         qint64 partSize = postPartSize(ratio);
         qint64 sliceSize = this->sliceSize(partSize, fileLengths(partSize, 0, ratio), ratio, assumption.inclusiveEnd);
         if (!postPartSizeKnown())
@@ -240,7 +252,7 @@ public:
     {
         if (m_set.index < 0 || m_files[size_t(m_set.index)].segments.empty())
             return std::nullopt;
-        const double ratio = Assumption{}.ratio;
+        const Encoding ratio = Assumption{}.encoding;
         const qint64 partSize = postPartSize(ratio);
         const std::vector<qint64> lengths = fileLengths(partSize, 0, ratio);
         const PostedFile &index = m_files[size_t(m_set.index)];
@@ -296,7 +308,7 @@ private:
     }
     bool sliceKnown() const { return knownCritical() || (m_facts && m_facts->description.firstRecoverySliceSize); }
 
-    std::vector<qint64> fileLengths(qint64 partSize, qint64 sliceSize, double ratio) const
+    std::vector<qint64> fileLengths(qint64 partSize, qint64 sliceSize, Encoding ratio) const
     {
         std::vector<qint64> lengths;
         for (size_t i = 0; i < m_members.data.size(); ++i) {
@@ -310,7 +322,7 @@ private:
     // The article size read off an article, where it applies to this post's largest articles.
     bool postPartSizeKnown() const { return m_facts && m_facts->partSize && MayBeCutAt(m_largestSegmentBytes, *m_facts->partSize); }
 
-    qint64 postPartSize(double ratio) const
+    qint64 postPartSize(Encoding ratio) const
     {
         if (postPartSizeKnown())
             return *m_facts->partSize;
@@ -328,7 +340,7 @@ private:
     }
 
     // A listing cut at the post's article size has the post's; one cut at another, its own.
-    qint64 partSizeOf(const PostedFile &listing, qint64 postPartSize, qint64 sliceSize, double ratio) const
+    qint64 partSizeOf(const PostedFile &listing, qint64 postPartSize, qint64 sliceSize, Encoding ratio) const
     {
         const qint64 own = FullPartBytes(listing);
         if (listing.partSize || (own > 0 && !SameArticleSize(own, m_largestSegmentBytes)))
@@ -336,7 +348,7 @@ private:
         return postPartSize;
     }
 
-    qint64 sliceSize(qint64 partSize, const std::vector<qint64> &lengths, double ratio, bool inclusiveEnd) const
+    qint64 sliceSize(qint64 partSize, const std::vector<qint64> &lengths, Encoding ratio, bool inclusiveEnd) const
     {
         if (knownCritical())
             return m_facts->description.sliceSize;
@@ -370,7 +382,7 @@ private:
                         const Assumption &assumption) const
     {
         const VolumeName name = nameOf(int(&volume - m_files.data()));
-        const qint64 decoded = estimatedLength(volume, partSizeFor(volume), assumption.ratio);
+        const qint64 decoded = estimatedLength(volume, partSizeFor(volume), assumption.encoding);
         const qint64 blocks = name.blocks ? *name.blocks : dashVolumeBlocks(name, description, decoded, !knownCritical(), assumption.inclusiveEnd);
         const qint64 length = par2::VolumeSize(description, blocks);
         // Where every file is shorter than a slice, a recovery slice ends in zeros, and a volume
@@ -508,15 +520,24 @@ SetVerdict JudgeSet(const std::vector<PostedFile> &files, const Par2Set &set, co
         const std::vector<Layout> layouts = evaluation.layoutKnown()
                                                 ? std::vector{Layout::Interleaved}
                                                 : std::vector{Layout::Interleaved, Layout::CriticalFirst, Layout::CriticalLast};
-        // yEnc and the headers add 2 to 4.5 % to the decoded size; a measured ratio narrows that.
+        // yEnc and the headers add 0 to 6 % to the decoded size, and the NZB may count up to
+        // 1 KiB of headers per article; a measured ratio narrows that.
         const std::vector<bool> conventions = evaluation.dashConventions();
         const std::optional<double> ratio = facts ? CluesOf(*facts).ratio : std::nullopt;
         const double measured = ratio.value_or(0);
+        std::vector<Encoding> encodings;
         for (int step = 0; step <= 12; ++step) {
-            const double ratio = measured > 0 ? measured * (0.994 + 0.001 * step) : 1.02 + 0.002 * step;
+            if (measured > 0) {
+                encodings.push_back({measured * (0.994 + 0.001 * step), 0});
+            } else {
+                for (const qint64 headers : {qint64(0), kMostHeaderBytes})
+                    encodings.push_back({kLeastRatio + (kMostRatio - kLeastRatio) * step / 12, headers});
+            }
+        }
+        for (const Encoding &encoding : encodings) {
             for (const Layout layout : layouts) {
                 for (const bool inclusiveEnd : conventions)
-                    assumptions.push_back({ratio, layout, inclusiveEnd});
+                    assumptions.push_back({encoding, layout, inclusiveEnd});
             }
         }
     }
