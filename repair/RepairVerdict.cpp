@@ -310,12 +310,13 @@ SetVerdict withoutSets(const std::vector<PostedFile> &files, Judgement &judgemen
 }
 
 // Unread, an index cannot tell what files the NZB lacks: they may need more blocks than the
-// set has.
-void withoutUnlistedFiles(SetVerdict &verdict)
+// set has, as many as its index can describe (20 bytes each).
+void withoutUnlistedFiles(SetVerdict &verdict, const std::vector<PostedFile> &files, const Par2Set &set)
 {
     if (verdict.kind == SetVerdict::NotPossible || verdict.kind == SetVerdict::Unknown || verdict.statWrong.failed > 0)
         return;
-    verdict.needed.high = qMax(verdict.needed.high, verdict.available.high + 1);
+    const qint64 described = set.index >= 0 ? listedBytes(files[size_t(set.index)]) / 20 : 0;
+    verdict.needed.high = std::max({verdict.needed.high, verdict.available.high + 1, described});
     verdict.kind = SetVerdict::Uncertain;
 }
 
@@ -364,8 +365,8 @@ Judgement Judge(const std::vector<PostedFile> &files, const Grouping &grouping, 
     }
     judgement.fileCount = {context.filesListed, context.filesAnnounced};
     if (!context.reading && context.filesAnnounced > context.filesListed) {
-        for (SetVerdict &verdict : judgement.verdicts)
-            withoutUnlistedFiles(verdict);
+        for (size_t set = 0; set < grouping.sets.size(); ++set)
+            withoutUnlistedFiles(judgement.verdicts[set], files, grouping.sets[set]);
     }
     if (grouping.sets.empty()) {
         judgement.verdicts.push_back(withoutSets(files, judgement, context));

@@ -20,6 +20,7 @@ enum class Layout { Interleaved, CriticalFirst, CriticalLast };
 struct Encoding {
     double ratio = 1.03;
     qint64 headers = 0;
+    bool shortLast = false; // a last part of no known size is 1 byte long, else a whole part
 };
 constexpr double kLeastRatio = 1.00;
 constexpr double kMostRatio = 1.06;
@@ -44,7 +45,7 @@ qint64 decodedSize(qint64 bytes, Encoding encoding)
 qint64 estimatedLength(const PostedFile &file, qint64 partSize, Encoding ratio)
 {
     const int parts = file.partCount();
-    qint64 last = partSize;
+    qint64 last = ratio.shortLast ? 1 : partSize;
     for (const PostedSegment &segment : file.segments) {
         if (segment.number == parts && segment.bytes > 0)
             last = std::clamp<qint64>(decodedSize(segment.bytes, ratio), 1, partSize);
@@ -278,6 +279,18 @@ public:
         };
         return std::all_of(m_members.data.begin(), m_members.data.end(), hasSizes)
                && std::all_of(m_set.volumes.begin(), m_set.volumes.end(), hasSizes);
+    }
+
+    // Some set file's last part has no size: it may be a byte long or a whole part.
+    bool lastPartUnsized() const
+    {
+        const auto unsized = [this](int position) {
+            const PostedFile &file = m_files[size_t(position)];
+            return std::none_of(file.segments.begin(), file.segments.end(), [&](const PostedSegment &segment) {
+                return segment.number == file.partCount() && segment.bytes > 0;
+            });
+        };
+        return std::any_of(m_members.data.begin(), m_members.data.end(), unsized) || std::any_of(m_set.volumes.begin(), m_set.volumes.end(), unsized);
     }
 
     bool layoutKnown() const { return !knownCritical() || m_facts->description.madeByPar2cmdline(); }
@@ -533,6 +546,10 @@ SetVerdict JudgeSet(const std::vector<PostedFile> &files, const Par2Set &set, co
                 for (const qint64 headers : {qint64(0), kMostHeaderBytes})
                     encodings.push_back({kLeastRatio + (kMostRatio - kLeastRatio) * step / 12, headers});
             }
+        }
+        if (evaluation.lastPartUnsized()) {
+            for (size_t i = 0, count = encodings.size(); i < count; ++i)
+                encodings.push_back({encodings[i].ratio, encodings[i].headers, true});
         }
         for (const Encoding &encoding : encodings) {
             for (const Layout layout : layouts) {

@@ -1,5 +1,6 @@
 #include "Par2Bytes.h"
 
+#include "repair/Listings.h"
 #include "repair/RepairVerdict.h"
 #include "repair/Yenc.h"
 
@@ -149,6 +150,18 @@ private Q_SLOTS:
                                                         << QStringList{u"Repair: uncertain, needs 0 to 9 of 3 recovery block(s)."_s} << byDefault << 0;
         QTest::newRow("names hidden, a lost file fits none") << hidden("+++", "+-") << Described{{u"a.rar"_s, 3000}}
                                                              << QStringList{notNeeded, u"Not covered by par2: 9ab2e1"_s} << byDefault << 1;
+        // A file listed twice: a block is whole where one listing holds it whole, a volume counts once.
+        const auto twice = [](const char *first, const char *second, qint64 secondBytes = 1000) {
+            PostedFile copy = posted(u"A.RAR"_s, second, secondBytes);
+            copy.partSize = secondBytes;
+            return std::vector{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, first, 1000), posted(u"b.rar"_s, "+++", 1000), posted(u"s.vol0+3.par2"_s, "++++", 1000), copy};
+        };
+        QTest::newRow("listed twice, lost apart") << twice("+-+", "++-") << ab << QStringList{notNeeded} << byDefault << 0;
+        QTest::newRow("listed twice, lost alike") << twice("+-+", "+--") << ab << QStringList{u"Repair: possible, needs 1 of 3 recovery block(s)."_s} << byDefault << 0;
+        QTest::newRow("listed twice, the second at 500 bytes") << twice("+-+", "+++-++", 500) << ab
+                                                               << QStringList{u"Repair: possible, needs 1 of 3 recovery block(s)."_s} << byDefault << 0;
+        QTest::newRow("a volume listed twice") << std::vector{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, "+-+", 1000), posted(u"b.rar"_s, "+++", 1000), posted(u"s.vol0+3.par2"_s, "++++", 1000), posted(u"s.vol0+3.par2"_s, "-+++", 1000)}
+                                               << ab << QStringList{u"Repair: possible, needs 1 of 3 recovery block(s)."_s} << byDefault << 0;
         QTest::newRow("an empty ignore list") << std::vector{posted(u"a.nfo"_s, "-")} << Described{}
                                               << QStringList{u"Repair: unknown, the NZB has no par2 recovery files."_s, u"Not covered by par2: a.nfo"_s} << std::optional(QString()) << 1;
     }
@@ -157,6 +170,7 @@ private Q_SLOTS:
     {
         QFETCH(std::vector<PostedFile>, files);
         QFETCH(Described, described);
+        files = MergedListings(std::move(files));
         std::vector<QString> names;
         for (const PostedFile &file : files)
             names.push_back(file.name);
@@ -170,6 +184,30 @@ private Q_SLOTS:
         QTEST(judgement.lines(), "lines");
         QFETCH(int, worst);
         QCOMPARE(judgement.worstLine(), judgement.lines().value(worst));
+    }
+
+    // Subjects that count more files than the NZB lists: unread, no index tells what they need.
+    void saysFilesAreUnlisted_data()
+    {
+        QTest::addColumn<bool>("reading");
+        QTest::addColumn<QStringList>("lines");
+        const QString unlisted = u"The NZB lists 4 of the 6 files its subjects announce."_s;
+        QTest::newRow("read") << true << QStringList{u"Repair: possible, needs 1 of 3 recovery block(s)."_s, unlisted};
+        QTest::newRow("not read") << false << QStringList{u"Repair: uncertain, needs 2 to 51 of 3 recovery block(s)."_s, unlisted};
+    }
+
+    void saysFilesAreUnlisted()
+    {
+        const std::vector files{posted(u"s.par2"_s, "+"), posted(u"a.rar"_s, "+-+", 1000), posted(u"b.rar"_s, "+++", 1000), posted(u"s.vol0+3.par2"_s, "++++", 1000)};
+        std::map<int, FetchedFacts> facts;
+        QFETCH(bool, reading);
+        if (reading)
+            facts[0] = index(1000, {{u"a.rar"_s, 3000}, {u"b.rar"_s, 3000}}, 1000);
+        JudgeContext context;
+        context.reading = reading;
+        context.filesListed = 4;
+        context.filesAnnounced = 6;
+        QTEST(Judge(files, GroupByName({u"s.par2"_s, u"a.rar"_s, u"b.rar"_s, u"s.vol0+3.par2"_s}), facts, context).lines(), "lines");
     }
 
     // With no file named par2, the line says why none is known.

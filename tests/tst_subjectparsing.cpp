@@ -56,6 +56,25 @@ private Q_SLOTS:
         QTEST(FileNameFromSubject(subject), "fileName");
         QTEST(repair::VerdictFileName(subject, FileNameFromSubject(subject), 7), "verdictName");
     }
+
+    void countsAnnouncedFiles_data()
+    {
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<int>("files");
+        QTest::newRow("leading") << "[03/12] - \"a.r00\" yEnc (1/27)" << 12;
+        QTest::newRow("after tags, blanks inside") << "[PRiVATE]-[a.7z.001]-[ 2 / 5 ] - \"\" yEnc 4096 (1/3)" << 5;
+        QTest::newRow("inside the quoted name") << "\"a [1/2].rar\" yEnc (1/2)" << 0;
+        QTest::newRow("position 0") << "[0/5] - a.rar yEnc (1/2)" << 0;
+        QTest::newRow("position beyond the count") << "[6/5] - a.rar yEnc (1/2)" << 0;
+        QTest::newRow("ten digits") << "[1/1234567890] - a.rar yEnc (1/2)" << 0;
+        QTest::newRow("a part counter only") << "a.rar (1/2)" << 0;
+    }
+
+    void countsAnnouncedFiles()
+    {
+        QFETCH(QString, subject);
+        QTEST(AnnouncedFileCount(subject), "files");
+    }
 };
 
 QTEST_APPLESS_MAIN(TestSubjectParsing)
