@@ -12,11 +12,6 @@
 namespace repair {
 namespace {
 
-// Article headers and yEnc's lines make an article 0 to 6 % larger than its part, and the NZB
-// may count up to 1 KiB of headers per article.
-constexpr double kLeastRatio = 1.00;
-constexpr double kMostRatio = 1.06;
-constexpr qint64 kHeaderSlack = 1024;
 
 qint64 floorDiv(double bytes, double ratio) { return qint64(bytes / ratio); }
 
@@ -26,11 +21,11 @@ Range decodedBounds(qint64 bytes, int articles, const SizeClues &clues)
     if (clues.ratio) {
         const qint64 estimate = floorDiv(double(bytes), *clues.ratio);
         // yEnc's escapes vary with the bytes: articles of one post differ by a percent or more.
-        const qint64 slack = kHeaderSlack * articles + estimate / 64;
+        const qint64 slack = kMostHeaderBytes * articles + estimate / 64;
         return {qMax<qint64>(estimate - slack, 0), estimate + slack};
     }
-    return {qMax<qint64>(floorDiv(double(bytes), kMostRatio) - kHeaderSlack * articles, 0),
-            floorDiv(double(bytes), kLeastRatio) + kHeaderSlack};
+    return {qMax<qint64>(floorDiv(double(bytes), kMostRatio) - kMostHeaderBytes * articles, 0),
+            floorDiv(double(bytes), kLeastRatio) + kMostHeaderBytes};
 }
 
 Range intersected(Range a, Range b) { return {qMax(a.low, b.low), qMin(a.high, b.high)}; }

@@ -10,9 +10,6 @@
 namespace repair {
 namespace {
 
-constexpr double kLeastRatio = 1.00;
-constexpr double kMostRatio = 1.06;
-constexpr qint64 kHeaderSlack = 1024;
 constexpr double kTypicalRatio = 1.03;
 
 // Parts lost per part listed: the listing that stands for a file is the one that lost least.
@@ -75,12 +72,12 @@ qint64 FullPartBytes(const PostedFile &listing)
 
 bool MayBeCutAt(qint64 bytes, qint64 partSize)
 {
-    return bytes <= 0 || (bytes >= qint64(double(partSize) * kLeastRatio) && bytes <= qint64(double(partSize) * kMostRatio) + kHeaderSlack);
+    return bytes <= 0 || (bytes >= qint64(double(partSize) * kLeastRatio) && bytes <= qint64(double(partSize) * kMostRatio) + kMostHeaderBytes);
 }
 
 bool SameArticleSize(qint64 bytes, qint64 otherBytes)
 {
-    return qAbs(bytes - otherBytes) <= kHeaderSlack + qMax(bytes, otherBytes) / 200;
+    return qAbs(bytes - otherBytes) <= kMostHeaderBytes + qMax(bytes, otherBytes) / 200;
 }
 
 std::vector<int> ArticleSizeGroups(const std::vector<const PostedFile *> &listings)

@@ -9,6 +9,12 @@
 // at another article size than the rest.
 namespace repair {
 
+// NZB bytes of an article are 1.00 to 1.06 times its decoded bytes (yEnc's escapes and lines),
+// plus up to 1 KiB where the NZB counts its headers.
+constexpr double kLeastRatio = 1.00;
+constexpr double kMostRatio = 1.06;
+constexpr qint64 kMostHeaderBytes = 1024;
+
 struct Span {
     qint64 offset;
     qint64 length;

@@ -22,9 +22,6 @@ struct Encoding {
     qint64 headers = 0;
     bool shortLast = false; // a last part of no known size is 1 byte long, else a whole part
 };
-constexpr double kLeastRatio = 1.00;
-constexpr double kMostRatio = 1.06;
-constexpr qint64 kMostHeaderBytes = 1024;
 
 // One consistent guess of what neither the index nor a data article told.
 struct Assumption {
