@@ -315,8 +315,7 @@ void withoutUnlistedFiles(SetVerdict &verdict, const std::vector<PostedFile> &fi
 {
     if (verdict.kind == SetVerdict::NotPossible || verdict.kind == SetVerdict::Unknown || verdict.statWrong.failed > 0)
         return;
-    const qint64 described = set.index >= 0 ? listedBytes(files[size_t(set.index)]) / 20 : 0;
-    verdict.needed.high = std::max({verdict.needed.high, verdict.available.high + 1, described});
+    verdict.needed.high = std::max({verdict.needed.high, verdict.available.high + 1, DescribableBlocks(files, set)});
     verdict.kind = SetVerdict::Uncertain;
 }
 

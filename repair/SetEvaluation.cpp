@@ -157,8 +157,11 @@ public:
     SetEvaluation(const std::vector<PostedFile> &files, const Par2Set &set, const SetMembers &members, const FetchedFacts *facts)
         : m_files(files), m_set(set), m_members(members), m_facts(facts)
     {
-        for (const PostedFile &file : m_files)
+        for (const PostedFile &file : m_files) {
             m_largestSegmentBytes = qMax(m_largestSegmentBytes, LargestSegmentBytes(file));
+            m_partSizeBounded = m_partSizeBounded || FullPartBytes(file) > 0;
+        }
+        m_partSizeBounded = m_partSizeBounded || (facts && facts->partSize);
     }
 
     // X and M under one assumption.
@@ -230,6 +233,9 @@ public:
         }
         if (names.empty())
             return {false};
+        // Only an inclusive end makes the name of a volume of no blocks end before it begins.
+        if (std::any_of(names.begin(), names.end(), [](const VolumeName &name) { return name.end + 1 == name.first; }))
+            return {true};
         const auto follows = [&names](int gap) {
             return std::any_of(names.begin(), names.end(), [&](const VolumeName &a) {
                 return std::any_of(names.begin(), names.end(), [&](const VolumeName &b) { return &a != &b && b.first == a.end + gap; });
@@ -265,6 +271,18 @@ public:
         if (qAbs(inclusive - exclusive) < 100 + actual / 50)
             return std::nullopt;
         return inclusive < exclusive;
+    }
+
+    // A file of several parts and no known length is as long as the post's article size makes
+    // it. An article but a file's last, or a read one, tells that size; last and single parts
+    // only say that it is no smaller.
+    bool lengthsBounded() const
+    {
+        for (size_t i = 0; i < m_members.data.size() && !m_partSizeBounded; ++i) {
+            if (m_members.lengths[i] < 0 && m_files[size_t(m_members.data[i])].partCount() > 1)
+                return false;
+        }
+        return true;
     }
 
     // Every article of the set has its size in the NZB.
@@ -422,6 +440,7 @@ private:
     const SetMembers &m_members;
     const FetchedFacts *m_facts;
     qint64 m_largestSegmentBytes = 0; // of the whole post: its article size, as the NZB gives it
+    bool m_partSizeBounded = false;
 };
 
 
@@ -504,6 +523,16 @@ qint64 LargestSegmentBytes(const PostedFile &file)
     return largest;
 }
 
+qint64 DescribableBlocks(const std::vector<PostedFile> &files, const Par2Set &set)
+{
+    if (set.index < 0)
+        return 0;
+    qint64 bytes = 0;
+    for (const PostedSegment &segment : files[size_t(set.index)].segments)
+        bytes += segment.bytes;
+    return bytes / 20;
+}
+
 SetVerdict VerdictFor(const Range &needed, const Range &available)
 {
     SetVerdict verdict;
@@ -565,6 +594,9 @@ SetVerdict JudgeSet(const std::vector<PostedFile> &files, const Par2Set &set, co
     // Without the NZB's article sizes a guess is no count: whether repair suffices stays open.
     if (!evaluation.exact() && !evaluation.sized() && needed.high > 0)
         needed = {1, qMax(needed.high, available.high + 1)};
+    // Parts of a size the NZB does not bound may hold as many blocks as the index can describe.
+    if (!evaluation.exact() && !evaluation.lengthsBounded() && needed.high > 0)
+        needed.high = std::max({needed.high, available.high + 1, DescribableBlocks(files, set)});
     if (facts && facts->description.complete()) {
         const qint64 slice = facts->description.sliceSize;
         const Range paired = unsettledNeeded(files, members, slice, facts->partSize.value_or(0));

@@ -23,6 +23,10 @@ qint64 LargestSegmentBytes(const PostedFile &file);
 // bounds: the nearest to `partSize` of them.
 qint64 FittingPartSize(qint64 length, int parts, qint64 partSize);
 
+// The most data blocks the set's index can describe, at 20 bytes each, from its NZB size; 0
+// without an index.
+qint64 DescribableBlocks(const std::vector<PostedFile> &files, const Par2Set &set);
+
 // The kind a set's blocks make its verdict.
 SetVerdict VerdictFor(const Range &needed, const Range &available);
 
