@@ -18,6 +18,7 @@ struct FileSpec {
     int announced; // 0: the subject has no part counter
     QList<QByteArray> messageIds;
     QByteArray name = "f.rar";
+    qint64 bytes = 0; // each segment's, in the NZB; 0: none given
 };
 Q_DECLARE_METATYPE(FileSpec)
 
@@ -37,7 +38,7 @@ inline std::unique_ptr<NzbModel> makeNzb(const QList<FileSpec> &files, const QBy
         xml += "<file date=\"1700000000\" subject=\"&quot;" + file.name + "&quot; yEnc" + (file.announced ? " (1/" + QByteArray::number(file.announced) + ")" : "")
                + "\"><groups>" + (group.isEmpty() ? QByteArray() : "<group>" + group + "</group>") + "</groups><segments>";
         for (const QByteArray &id : file.messageIds)
-            xml += "<segment>" + id + "</segment>";
+            xml += (file.bytes ? "<segment bytes=\"" + QByteArray::number(file.bytes) + "\">" : QByteArray("<segment>")) + id + "</segment>";
         xml += "</segments></file>";
     }
     NzbLoadResult result = LoadNzbFromBytes(xml + "</nzb>", QStringLiteral("test.nzb"), {});

@@ -129,6 +129,12 @@ private Q_SLOTS:
         // An index whose file needs 2^38 blocks of 4 bytes is unreadable, and its volume left unread.
         const QByteArray index = yencReply("s.par2", par2Index(4, 1LL << 40));
         QTest::newRow("par2 index read: 2^38 source blocks") << Dialogue{{{.rules = {"STAT <d2@x>=430 no", "BODY <i@x>=" + index}}}, post};
+        // Ten article sizes, 1,000 bytes to 256 MiB: the size most files share is read free (the
+        // largest, on a tie), the others while 8 articles and 16 MiB last.
+        QList<FileSpec> sizes{{1, {"i@x"}, "s.par2"}, {1, {"v@x"}, "s.vol0+1.par2"}};
+        for (int k = 0; k < 10; ++k)
+            sizes.append({2, ids(2, "d" + QByteArray::number(k) + "p"), "s.d" + QByteArray::number(k), 1000LL << (2 * k)});
+        QTest::newRow("article sizes read within the budget") << Dialogue{{{.rules = {"STAT <d0p2@x>=430 no", "BODY=430 no"}}}, sizes};
     }
     void dialogue() { QFETCH(Dialogue, d); COMPARE_GOLDEN(goldenName(), runDialogue(d).transcript); }
 
