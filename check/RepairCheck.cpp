@@ -285,7 +285,7 @@ void RepairCheck::takePartSize(const Fetch &fetch, const yenc::DecodedPart &part
     else if (part.multipart && fetch.part < listing(fetch.file, fetch.listing).partCount())
         partSize = part.data.size();
     const int group = m_sizeGroupOf[{fetch.file, fetch.listing}];
-    if (!partSize || group < 0)
+    if (!partSize || *partSize <= 0 || group < 0) // a server may claim that part 5 begins at byte 1
         return;
     if (!m_partSize)
         m_partSize = partSize;

@@ -134,6 +134,10 @@ private Q_SLOTS:
         QList<FileSpec> sizes{{1, {"i@x"}, "s.par2"}, {1, {"v@x"}, "s.vol0+1.par2"}};
         for (int k = 0; k < 10; ++k)
             sizes.append({2, ids(2, "d" + QByteArray::number(k) + "p"), "s.d" + QByteArray::number(k), 1000LL << (2 * k)});
+        // Part 2 claiming to begin at byte 1 tells no article size.
+        const QByteArray atStart = "222 0\n=ybegin part=2 total=2 line=128 size=6 name=s.rar\n=ypart begin=1 end=3\n" + yencEncoded("abc") + "\n=yend size=3 part=2\n.";
+        const QList<FileSpec> sized{{1, {"i@x"}, "s.par2", 100}, {2, {"d1@x", "d2@x"}, "s.rar", 1000}, {1, {"v@x"}, "s.vol0+1.par2", 1100}};
+        QTest::newRow("an article size of 0 claimed") << Dialogue{{{.rules = {"STAT <d1@x>=430 no", "BODY <d2@x>=" + atStart, "BODY=430 no"}}}, sized};
         QTest::newRow("article sizes read within the budget") << Dialogue{{{.rules = {"STAT <d0p2@x>=430 no", "BODY=430 no"}}}, sizes};
     }
     void dialogue() { QFETCH(Dialogue, d); COMPARE_GOLDEN(goldenName(), runDialogue(d).transcript); }
