@@ -10,7 +10,6 @@
 namespace repair {
 namespace {
 
-constexpr double kTypicalRatio = 1.03;
 
 // Parts lost per part listed: the listing that stands for a file is the one that lost least.
 double lostShare(const PostedFile &listing)
@@ -27,24 +26,30 @@ bool mayBeOneFile(const PostedFile &a, const PostedFile &b)
     return qMax(one.low, other.low) <= qMin(one.high, other.high);
 }
 
-// About the file's length, from its listing alone: enough to place lost articles of listings
-// that share every estimate.
-qint64 roughLength(const PostedFile &file)
+// A listing's article size: read off an article, else its articles' at the typical ratio.
+qint64 roughPartSize(const PostedFile &listing)
 {
-    if (file.first)
-        return file.first->fileSize;
-    const auto decoded = [](qint64 bytes) { return qint64(double(bytes) / kTypicalRatio); };
-    const int parts = file.partCount();
-    const qint64 part = file.partSize.value_or(decoded(FullPartBytes(file)));
-    qint64 last = part;
-    for (const PostedSegment &segment : file.segments) {
-        if (segment.number == parts && segment.bytes > 0)
-            last = qMin(decoded(segment.bytes), part);
-    }
-    return parts <= 1 ? decoded(LargestSegmentBytes(file)) : (parts - 1) * part + qMax<qint64>(last, 1);
+    return listing.partSize.value_or(qMax<qint64>(DecodedSize(FullPartBytes(listing), {}), 1));
 }
 
 } // namespace
+
+qint64 DecodedSize(qint64 bytes, Encoding encoding)
+{
+    return qint64(double(qMax<qint64>(bytes - encoding.headers, 1)) / encoding.ratio);
+}
+
+qint64 EstimatedLength(const PostedFile &listing, qint64 partSize, Encoding encoding)
+{
+    const int parts = listing.partCount();
+    qint64 last = encoding.shortLast ? 1 : partSize;
+    for (const PostedSegment &segment : listing.segments) {
+        if (segment.number == parts && segment.bytes > 0)
+            last = std::clamp<qint64>(DecodedSize(segment.bytes, encoding), 1, partSize);
+    }
+    return parts <= 1 ? (listing.segments.empty() ? 0 : DecodedSize(LargestSegmentBytes(listing), encoding))
+                      : (parts - 1) * partSize + last;
+}
 
 std::vector<Span> LostSpans(const PostedFile &listing, qint64 length, qint64 partSize)
 {
@@ -145,10 +150,9 @@ bool LostArticles(const PostedFile &file)
 {
     if (file.copies.empty())
         return !file.missingParts().empty();
-    const qint64 length = roughLength(file);
-    return !LostInEvery(file, qMax<qint64>(length, 1), 1, [&](const PostedFile &listing) {
-                return listing.partSize.value_or(qMax<qint64>(qint64(double(FullPartBytes(listing)) / kTypicalRatio), 1));
-            }).empty();
+    // Every listing's estimate shares one ratio: enough to place their lost articles alike.
+    const qint64 length = file.first ? file.first->fileSize : EstimatedLength(file, roughPartSize(file), {});
+    return !LostInEvery(file, qMax<qint64>(length, 1), 1, roughPartSize).empty();
 }
 
 std::vector<PostedFile> MergedListings(std::vector<PostedFile> files)

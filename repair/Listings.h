@@ -15,6 +15,18 @@ constexpr double kLeastRatio = 1.00;
 constexpr double kMostRatio = 1.06;
 constexpr qint64 kMostHeaderBytes = 1024;
 
+// How NZB sizes read as decoded bytes: an article's headers, then ratio × its decoded bytes.
+struct Encoding {
+    double ratio = 1.03;
+    qint64 headers = 0;
+    bool shortLast = false; // a last part of no known size is 1 byte long, else a whole part
+};
+
+qint64 DecodedSize(qint64 bytes, Encoding encoding);
+
+// The listing's length from its articles' NZB sizes, cut at `partSize` (at least 1).
+qint64 EstimatedLength(const PostedFile &listing, qint64 partSize, Encoding encoding);
+
 struct Span {
     qint64 offset;
     qint64 length;

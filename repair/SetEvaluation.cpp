@@ -16,13 +16,6 @@ using par2::kRecoveryPacketOverhead;
 // each guess below is tried, and M becomes the range they give.
 enum class Layout { Interleaved, CriticalFirst, CriticalLast };
 
-// NZB bytes of an article: its headers, then ratio × its decoded bytes.
-struct Encoding {
-    double ratio = 1.03;
-    qint64 headers = 0;
-    bool shortLast = false; // a last part of no known size is 1 byte long, else a whole part
-};
-
 // One consistent guess of what neither the index nor a data article told.
 struct Assumption {
     Encoding encoding;
@@ -30,26 +23,6 @@ struct Assumption {
     bool inclusiveEnd = false; // of a "-" volume name, while the critical packets are guessed
 };
 
-
-
-qint64 decodedSize(qint64 bytes, Encoding encoding)
-{
-    return qint64(double(qMax<qint64>(bytes - encoding.headers, 1)) / encoding.ratio);
-}
-
-
-// The file's length: the index's, else its articles' sizes read as decoded bytes.
-qint64 estimatedLength(const PostedFile &file, qint64 partSize, Encoding ratio)
-{
-    const int parts = file.partCount();
-    qint64 last = ratio.shortLast ? 1 : partSize;
-    for (const PostedSegment &segment : file.segments) {
-        if (segment.number == parts && segment.bytes > 0)
-            last = std::clamp<qint64>(decodedSize(segment.bytes, ratio), 1, partSize);
-    }
-    return parts <= 1 ? (file.segments.empty() ? 0 : decodedSize(LargestSegmentBytes(file), ratio))
-                      : (parts - 1) * partSize + last;
-}
 
 // The numbers the ranges cover, each once.
 qint64 coveredCount(std::vector<Range> ranges)
@@ -260,7 +233,7 @@ public:
         const qint64 partSize = postPartSize(ratio);
         const std::vector<qint64> lengths = fileLengths(partSize, 0, ratio);
         const PostedFile &index = m_files[size_t(m_set.index)];
-        const qint64 actual = estimatedLength(index, partSizeOf(index, partSize, 0, ratio), ratio);
+        const qint64 actual = EstimatedLength(index, partSizeOf(index, partSize, 0, ratio), ratio);
         const auto misfit = [&](bool inclusive) {
             const par2::SetDescription guess =
                 estimatedDescription(sliceSize(partSize, lengths, ratio, inclusive), m_files, m_members, lengths);
@@ -342,7 +315,7 @@ private:
         for (size_t i = 0; i < m_members.data.size(); ++i) {
             const PostedFile &file = m_files[size_t(m_members.data[i])];
             lengths.push_back(m_members.lengths[i] >= 0 ? m_members.lengths[i]
-                                                        : estimatedLength(file, partSizeOf(file, partSize, sliceSize, ratio), ratio));
+                                                        : EstimatedLength(file, partSizeOf(file, partSize, sliceSize, ratio), ratio));
         }
         return lengths;
     }
@@ -354,7 +327,7 @@ private:
     {
         if (postPartSizeKnown())
             return *m_facts->partSize;
-        return qMax<qint64>(decodedSize(m_largestSegmentBytes, ratio), 1);
+        return qMax<qint64>(DecodedSize(m_largestSegmentBytes, ratio), 1);
     }
 
     // Read off an article of the listing or of one of its size.
@@ -372,7 +345,7 @@ private:
     {
         const qint64 own = FullPartBytes(listing);
         if (listing.partSize || (own > 0 && !SameArticleSize(own, m_largestSegmentBytes)))
-            return measuredPartSize(listing).value_or(snapped(qMax<qint64>(decodedSize(own, ratio), 1), sliceSize));
+            return measuredPartSize(listing).value_or(snapped(qMax<qint64>(DecodedSize(own, ratio), 1), sliceSize));
         return postPartSize;
     }
 
@@ -395,7 +368,7 @@ private:
         }
         if (!largest)
             return qMax<qint64>(partSize, 4);
-        const qint64 size = estimatedLength(*largest, partSizeOf(*largest, partSize, 0, ratio), ratio);
+        const qint64 size = EstimatedLength(*largest, partSizeOf(*largest, partSize, 0, ratio), ratio);
         qint64 slice = qMax<qint64>(size / blocks - kRecoveryPacketOverhead, 4);
         for (int round = 0; round < 2; ++round) {
             const par2::SetDescription critical = estimatedDescription(slice, m_files, m_members, lengths);
@@ -410,7 +383,7 @@ private:
                         const Assumption &assumption) const
     {
         const VolumeName name = nameOf(int(&volume - m_files.data()));
-        const qint64 decoded = estimatedLength(volume, partSizeFor(volume), assumption.encoding);
+        const qint64 decoded = EstimatedLength(volume, partSizeFor(volume), assumption.encoding);
         const qint64 blocks = name.blocks ? *name.blocks : dashVolumeBlocks(name, description, decoded, !knownCritical(), assumption.inclusiveEnd);
         const qint64 length = par2::VolumeSize(description, blocks);
         // Where every file is shorter than a slice, a recovery slice ends in zeros, and a volume
