@@ -10,7 +10,6 @@
 namespace repair {
 namespace {
 
-
 // Parts lost per part listed: the listing that stands for a file is the one that lost least.
 double lostShare(const PostedFile &listing)
 {

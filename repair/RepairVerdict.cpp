@@ -175,14 +175,6 @@ void addUnread(std::vector<int> &list, const std::vector<PostedFile> &files, con
     }
 }
 
-qint64 listedBytes(const PostedFile &file)
-{
-    qint64 bytes = 0;
-    for (const PostedSegment &segment : file.segments)
-        bytes += segment.bytes;
-    return bytes;
-}
-
 // Files not described by the index, unread, whose size leaves room for recovery blocks: volumes
 // under other names, perhaps. They widen the blocks available where that changes the verdict.
 qint64 hiddenVolumeRoom(const std::vector<PostedFile> &files, const SetMembers &members, const FetchedFacts &facts)
@@ -192,7 +184,7 @@ qint64 hiddenVolumeRoom(const std::vector<PostedFile> &files, const SetMembers &
     for (const int file : members.undescribed) {
         const PostedFile &posted = files[size_t(file)];
         if (!posted.first && anyArticleFound(posted) && mayHideItsKind(posted.name))
-            blocks += qMin(PossibleLengths(posted, CluesOf(facts)).high, listedBytes(posted) + 1024) / packet;
+            blocks += qMin(PossibleLengths(posted, CluesOf(facts)).high, ListedBytes(posted) + 1024) / packet;
     }
     return blocks;
 }
@@ -269,7 +261,7 @@ qint64 impliedIndexSize(const std::vector<PostedFile> &files)
         largest = qMax(largest, LargestSegmentBytes(file));
     qint64 size = 64 + 12 + 16 * qint64(files.size()) + kCreatorPacketEstimate;
     for (const PostedFile &file : files)
-        size += 64 + 56 + Padded4(file.name.toUtf8().size()) + 64 + 16 + 20 * CeilDiv(listedBytes(file), largest);
+        size += 64 + 56 + Padded4(file.name.toUtf8().size()) + 64 + 16 + 20 * CeilDiv(ListedBytes(file), largest);
     return size;
 }
 
@@ -301,7 +293,7 @@ SetVerdict withoutSets(const std::vector<PostedFile> &files, Judgement &judgemen
             unread.push_back(int(file));
     }
     const double implied = std::log(double(impliedIndexSize(files)));
-    const auto distance = [&](int file) { return std::abs(std::log(double(qMax<qint64>(listedBytes(files[size_t(file)]), 1))) - implied); };
+    const auto distance = [&](int file) { return std::abs(std::log(double(qMax<qint64>(ListedBytes(files[size_t(file)]), 1))) - implied); };
     std::stable_sort(unread.begin(), unread.end(), [&](int a, int b) { return distance(a) < distance(b); });
     addUnread(judgement.worthReading, files, unread);
     if (context.budgetSpent && !judgement.worthReading.empty() && verdict.kind == SetVerdict::Unknown)

@@ -488,6 +488,14 @@ qint64 FittingPartSize(qint64 length, int parts, qint64 partSize)
     return std::clamp(partSize, CeilDiv(length, parts), qMax<qint64>((length - 1) / (parts - 1), 1));
 }
 
+qint64 ListedBytes(const PostedFile &file)
+{
+    qint64 bytes = 0;
+    for (const PostedSegment &segment : file.segments)
+        bytes += segment.bytes;
+    return bytes;
+}
+
 qint64 LargestSegmentBytes(const PostedFile &file)
 {
     qint64 largest = 0;
@@ -498,12 +506,7 @@ qint64 LargestSegmentBytes(const PostedFile &file)
 
 qint64 DescribableBlocks(const std::vector<PostedFile> &files, const Par2Set &set)
 {
-    if (set.index < 0)
-        return 0;
-    qint64 bytes = 0;
-    for (const PostedSegment &segment : files[size_t(set.index)].segments)
-        bytes += segment.bytes;
-    return bytes / 20;
+    return set.index < 0 ? 0 : ListedBytes(files[size_t(set.index)]) / 20;
 }
 
 SetVerdict VerdictFor(const Range &needed, const Range &available)

@@ -18,6 +18,8 @@ inline qint64 Padded4(qint64 n) { return CeilDiv(n, 4) * 4; }
 std::vector<Range> JoinedRanges(std::vector<Range> ranges);
 
 qint64 LargestSegmentBytes(const PostedFile &file);
+// The NZB sizes of the file's articles, summed.
+qint64 ListedBytes(const PostedFile &file);
 
 // A file of `parts` parts and `length` bytes was cut into parts of one size within these
 // bounds: the nearest to `partSize` of them.
